@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Vorandel's one entry for developers on Debian 12 (run as root):
+#   ./dev.sh run    install what is missing, build, and open the program
+#   ./dev.sh test   install what is missing, build, and run every test
+# A second call is quick: nothing is installed or configured twice.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+log() { printf '[vorandel] %s\n' "$*"; }
+quiet() { # run a noisy step; show its output only when it fails
+    local out
+    if ! out=$("$@" 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
+}
+
+PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
+          fonts-wqy-microhei dpkg-dev)
+
+install_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    quiet apt-get update -q
+    quiet apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+prepare_wine() {
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    local prefix="${WINEPREFIX:-$HOME/.wine}"
+    [ -f "$prefix/system.reg" ] && return 0
+    log "preparing the Wine prefix $prefix (first time only)"
+    quiet wineboot --init
+    quiet wineserver --wait
+}
+
+build() {
+    [ -f build/mingw/CMakeCache.txt ] || quiet cmake --preset mingw
+    cmake --build --preset mingw -- --no-print-directory | grep -v -E '^(\[ *[0-9]+%\]|ninja: no work|make.*: Nothing to be done)' || true
+    [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
+setup() {
+    install_packages
+    prepare_wine
+    build
+}
+
+case "${1:-}" in
+    run)
+        setup
+        exe=build/mingw/ui/Vorandel.exe
+        if [ -z "${DISPLAY:-}" ]; then
+            log "built $exe, but there is no display to show it on."
+            log "Run it from a desktop session, or under a virtual one: xvfb-run -a scripts/wine-run $exe"
+            exit 1
+        fi
+        exec scripts/wine-run "$exe"
+        ;;
+    test)
+        setup
+        # The window tests need a display; a virtual one serves for all of them.
+        xvfb-run -a ctest --preset mingw
+        ;;
+    *)
+        echo "usage: $0 run|test" >&2
+        exit 2
+        ;;
+esac

@@ -1,0 +1,18 @@
+// Decoding one image file and writing it again in another format.
+#pragma once
+
+#include "platform.h"
+
+#include <string>
+
+// Index of the first installed encoder whose MIME type equals mimeType exactly,
+// with its CLSID in clsid; -1 (clsid untouched) when there is none.
+int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid);
+
+// The encoder parameter list that carries quality; params points into quality,
+// which must outlive it.
+void FillQualityParameters(EncoderParameters& params, ULONG& quality);
+
+// Converts inputPath into outputPath with the encoder for mimeType; true when written.
+bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
+                      const std::wstring& mimeType, int quality);

@@ -1,0 +1,22 @@
+// Where each converted file goes, and the folders that hold it.
+#pragma once
+
+#include <string>
+
+// Creates path and every missing folder above it; true when it exists afterwards
+// (anything of that name, even a file, counts as existing).
+bool CreateDirectoryTree(const std::wstring& path);
+
+// path relative to sourceDir when it begins with it; otherwise path unchanged.
+std::wstring GetRelativePath(const std::wstring& sourceDir, const std::wstring& path);
+
+// text with what follows its last "." replaced by extension (or ".extension" appended).
+std::wstring ReplaceExtension(const std::wstring& text, const std::wstring& extension);
+
+// sourceDir followed by "\converted_images".
+std::wstring OutputRootFor(const std::wstring& sourceDir);
+
+// The output path of inputPath; with keepStructure it also creates the folder that will hold it.
+std::wstring BuildOutputPath(const std::wstring& inputPath, const std::wstring& sourceDir,
+                             const std::wstring& outputRoot, const std::wstring& extension,
+                             bool keepStructure);

@@ -1,0 +1,46 @@
+// Helpers the tests share: scratch folders, files and small images made on the spot.
+#pragma once
+
+#include "platform.h"
+
+#include <string>
+
+// The shared image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
+std::wstring CorpusDir();
+
+// A fresh folder under %TEMP%, removed with everything in it when the test ends.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    // path() + "\" + relative
+    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+void MakeDir(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);    // a file, not a folder
+bool FolderExists(const std::wstring& path);
+
+// Saves a width x height 32bpp ARGB test pattern with the encoder for mimeType.
+void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width = 16,
+                   UINT height = 12);
+
+struct ImageSize {
+    UINT width = 0;
+    UINT height = 0;
+    bool operator==(const ImageSize& other) const {
+        return width == other.width && height == other.height;
+    }
+};
+// Size of the image GDI+ decodes from path; 0 x 0 when it cannot.
+ImageSize DecodedSize(const std::wstring& path);
