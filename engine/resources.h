@@ -43,3 +43,26 @@ struct CoTaskMemDeleter {
 };
 // A shell item list as the folder picker returns it.
 using ItemListPtr = std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter>;
+
+// Pixels of a GDI+ bitmap locked for direct access; unlocked when the owner goes.
+class BitmapBitsLock {
+public:
+    BitmapBitsLock(GpBitmap* bitmap, UINT width, UINT height, UINT mode, PixelFormat format)
+        : bitmap_(bitmap) {
+        GpRect area{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+        locked_ = GdipBitmapLockBits(bitmap, &area, mode, format, &data_) == Ok;
+    }
+    ~BitmapBitsLock() {
+        if (locked_) GdipBitmapUnlockBits(bitmap_, &data_);
+    }
+    BitmapBitsLock(const BitmapBitsLock&) = delete;
+    BitmapBitsLock& operator=(const BitmapBitsLock&) = delete;
+
+    bool locked() const { return locked_; }
+    BYTE* row(UINT y) const { return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride; }
+
+private:
+    GpBitmap* bitmap_;
+    BitmapData data_{};
+    bool locked_ = false;
+};

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "codec.h"
+#include "picture.h"
 #include "resources.h"
 #include "test_config.h"
 
@@ -21,8 +22,9 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, temp);
+    // Wine reuses process ids soon, so the clock keeps names of earlier runs apart.
     path_ = std::wstring(temp) + L"vorandel-test-" + std::to_wstring(GetCurrentProcessId()) +
-            L"-" + std::to_wstring(counter++);
+            L"-" + std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
     RemoveTree(path_);
     MakeDir(path_);
 }
@@ -44,9 +46,8 @@ void RemoveTree(const std::wstring& path) {
             } while (FindNextFileW(search.get(), &entry));
         }
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-    else
+    // Under Wine a folder link is a host symlink, which goes as a file.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !RemoveDirectoryW(path.c_str()))
         DeleteFileW(path.c_str());
 }
 
@@ -88,6 +89,7 @@ void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT 
                                         reinterpret_cast<BYTE*>(pixels.data()), &bitmap),
               Ok);
     ImagePtr image(bitmap);
+    if (mimeType == L"image/gif") image = ToIndexedColor(image.get());
     CLSID clsid;
     ASSERT_GE(GetEncoderClsid(mimeType, clsid), 0);
     ASSERT_EQ(GdipSaveImageToFile(image.get(), path.c_str(), &clsid, nullptr), Ok);
@@ -101,4 +103,108 @@ ImageSize DecodedSize(const std::wstring& path) {
     GdipGetImageWidth(image.get(), &size.width);
     GdipGetImageHeight(image.get(), &size.height);
     return size;
+}
+
+namespace {
+
+using UnixNameFunction = char*(__cdecl*)(const wchar_t*);
+
+UnixNameFunction WineUnixName() {
+    return reinterpret_cast<UnixNameFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+std::string HostPath(const std::wstring& path) {
+    UnixNameFunction unixName = WineUnixName();
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return {};
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+bool RunHost(const std::string& commandLine) {
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+bool Listed(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    SearchHandle search(FindFirstFileW(path.c_str(), &entry));
+    return search.valid();
+}
+
+}  // namespace
+
+bool RunningUnderWine() { return WineUnixName() != nullptr; }
+
+bool MakeHostLink(const std::wstring& link, const std::string& hostTarget) {
+    std::string hostLink = HostPath(link);
+    if (hostLink.empty() || hostLink.find('"') != std::string::npos) return false;
+    if (!RunHost("/bin/ln -s \"" + hostTarget + "\" \"" + hostLink + "\"")) return false;
+    // The host process may be reported finished before its link is visible.
+    for (int i = 0; i < 100 && !Listed(link); ++i) Sleep(20);
+    return true;
+}
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    if (RunningUnderWine()) {
+        std::string hostTarget = HostPath(target);
+        return !hostTarget.empty() && MakeHostLink(link, hostTarget) && Listed(link);
+    }
+    const DWORD unprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    return CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                               SYMBOLIC_LINK_FLAG_DIRECTORY | unprivileged) != 0;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+namespace {
+
+bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return false;
+    ImagePtr image(bitmap);
+    GdipGetImageWidth(image.get(), &size.width);
+    GdipGetImageHeight(image.get(), &size.height);
+    BitmapBitsLock bits(bitmap, size.width, size.height, ImageLockModeRead, PixelFormat32bppARGB);
+    if (!bits.locked()) return false;
+    pixels.clear();
+    for (UINT y = 0; y < size.height; ++y) {
+        const auto* row = reinterpret_cast<const ARGB*>(bits.row(y));
+        pixels.insert(pixels.end(), row, row + size.width);
+    }
+    return true;
+}
+
+}  // namespace
+
+double MeanChannelDifference(const std::wstring& pathA, const std::wstring& pathB) {
+    std::vector<ARGB> a, b;
+    ImageSize sizeA, sizeB;
+    if (!DecodePixels(pathA, a, sizeA) || !DecodePixels(pathB, b, sizeB) || sizeA != sizeB ||
+        a.empty())
+        return -1;
+    double total = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int shift : {0, 8, 16})
+            total += std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                              static_cast<int>((b[i] >> shift) & 0xFF));
+    return total / (3.0 * static_cast<double>(a.size()));
 }

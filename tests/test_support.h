@@ -41,6 +41,24 @@ struct ImageSize {
     bool operator==(const ImageSize& other) const {
         return width == other.width && height == other.height;
     }
+    bool operator!=(const ImageSize& other) const { return !(*this == other); }
 };
 // Size of the image GDI+ decodes from path; 0 x 0 when it cannot.
 ImageSize DecodedSize(const std::wstring& path);
+
+// True when the tests run under Wine, whose host is a Unix file system.
+bool RunningUnderWine();
+
+// Makes link a symbolic link to the folder target, the way a user would on the host:
+// under Wine with the host's ln (Wine lists such a link as a folder), on Windows as a
+// folder symlink. False when the platform cannot make one.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+
+// Under Wine: makes link a host symbolic link to hostTarget, a Unix path.
+bool MakeHostLink(const std::wstring& link, const std::string& hostTarget);
+
+std::wstring FromUtf8(const std::string& text);
+
+// Mean absolute difference per colour channel between two decodable images of one size;
+// a negative value when they cannot be compared.
+double MeanChannelDifference(const std::wstring& pathA, const std::wstring& pathB);

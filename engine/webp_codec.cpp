@@ -1,0 +1,179 @@
+#include "webp_codec.h"
+
+#include "resources.h"
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+const wchar_t kWebPMimeType[] = L"image/webp";
+// {963EE8BD-A394-4C33-A7D9-4ADC62B4E20C}, made for Vorandel.
+const CLSID kWebPEncoderClsid = {
+    0x963ee8bd, 0xa394, 0x4c33, {0xa7, 0xd9, 0x4a, 0xdc, 0x62, 0xb4, 0xe2, 0x0c}};
+
+namespace {
+
+constexpr size_t kSignatureBytes = 12;
+
+bool HasWebPSignature(const uint8_t* data, size_t size) {
+    return size >= kSignatureBytes && std::memcmp(data, "RIFF", 4) == 0 &&
+           std::memcmp(data + 8, "WEBP", 4) == 0;
+}
+
+// Reads up to maxBytes from the start of the file; false when it cannot be opened or read.
+bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
+                   std::vector<uint8_t>& bytes, bool wholeFile) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
+    unsigned long long fileBytes = static_cast<unsigned long long>(size.QuadPart);
+    if (wholeFile && fileBytes > maxBytes) return false;
+    bytes.resize(static_cast<size_t>(fileBytes < maxBytes ? fileBytes : maxBytes));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                      &got, nullptr))
+            return false;
+        if (got == 0) break;  // the file shrank meanwhile
+        done += got;
+    }
+    bytes.resize(done);
+    return true;
+}
+
+// Writes bytes as the whole content of path; a failed write removes what it created.
+bool WriteFileBytes(const std::wstring& path, const uint8_t* bytes, size_t size) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < size) {
+        DWORD chunk = static_cast<DWORD>(size - done < (1u << 30) ? size - done : (1u << 30));
+        DWORD written = 0;
+        ok = WriteFile(file.get(), bytes + done, chunk, &written, nullptr) && written == chunk;
+        done += written;
+    }
+    ok = file.close() && ok;
+    if (!ok) DeleteFileW(path.c_str());
+    return ok;
+}
+
+bool DecodeStill(const std::vector<uint8_t>& data, const BitmapData& target) {
+    uint8_t* pixels = static_cast<uint8_t*>(target.Scan0);
+    size_t capacity = static_cast<size_t>(target.Stride) * target.Height;
+    return WebPDecodeBGRAInto(data.data(), data.size(), pixels, capacity, target.Stride) !=
+           nullptr;
+}
+
+bool DecodeFirstFrame(const std::vector<uint8_t>& data, const BitmapData& target) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return false;
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    WebPData webp{data.data(), data.size()};
+    WebPAnimDecoderPtr decoder(WebPAnimDecoderNew(&webp, &options));
+    if (!decoder) return false;
+    WebPAnimInfo info;
+    if (!WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width != target.Width ||
+        info.canvas_height != target.Height)
+        return false;
+    uint8_t* frame = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr)
+        return false;
+    // The frame belongs to the decoder, which goes before the bitmap does: copy it.
+    const size_t rowBytes = static_cast<size_t>(target.Width) * 4;
+    uint8_t* row = static_cast<uint8_t*>(target.Scan0);
+    for (UINT y = 0; y < target.Height; ++y, row += target.Stride)
+        std::memcpy(row, frame + y * rowBytes, rowBytes);
+    return true;
+}
+
+bool WithinPixelLimit(unsigned long long width, unsigned long long height,
+                      unsigned long long maxPixels) {
+    return width > 0 && height > 0 && width <= WEBP_MAX_DIMENSION &&
+           height <= WEBP_MAX_DIMENSION && width * height <= maxPixels;
+}
+
+}  // namespace
+
+bool IsWebPFile(const std::wstring& path) {
+    std::vector<uint8_t> head;
+    return ReadFileBytes(path, kSignatureBytes, head, false) &&
+           HasWebPSignature(head.data(), head.size());
+}
+
+GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
+                        unsigned long long maxPixels) {
+    if (bitmap == nullptr) return InvalidParameter;
+    *bitmap = nullptr;
+
+    std::vector<uint8_t> data;
+    if (!ReadFileBytes(path, kWebPMaxFileBytes, data, true)) return Win32Error;
+    if (!HasWebPSignature(data.data(), data.size())) return UnknownImageFormat;
+
+    // The headers alone tell the size: an absurd one is refused before any pixel is allocated.
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK)
+        return UnknownImageFormat;
+    if (features.width <= 0 || features.height <= 0 ||
+        !WithinPixelLimit(static_cast<unsigned>(features.width),
+                          static_cast<unsigned>(features.height), maxPixels))
+        return OutOfMemory;
+
+    // Decoded straight into memory that GDI+ owns, so no buffer of ours must outlive the bitmap.
+    GpBitmap* created = nullptr;
+    GpStatus status = GdipCreateBitmapFromScan0(features.width, features.height, 0,
+                                                PixelFormat32bppARGB, nullptr, &created);
+    if (status != Ok) return status;
+    ImagePtr owner(created);
+    GpRect all(0, 0, features.width, features.height);
+    BitmapData locked{};
+    status = GdipBitmapLockBits(created, &all, ImageLockModeWrite, PixelFormat32bppARGB, &locked);
+    if (status != Ok) return status;
+    bool decoded = locked.Stride > 0 && (features.has_animation ? DecodeFirstFrame(data, locked)
+                                                                 : DecodeStill(data, locked));
+    status = GdipBitmapUnlockBits(created, &locked);
+    if (!decoded) return GenericError;
+    if (status != Ok) return status;
+
+    *bitmap = static_cast<GpBitmap*>(owner.release());
+    return Ok;
+}
+
+bool SaveImageAsWebP(GpImage* image, const std::wstring& outputPath, int quality) {
+    if (image == nullptr || quality < 0 || quality > 100) return false;
+    ImageType type = ImageTypeUnknown;
+    if (GdipGetImageType(image, &type) != Ok || type != ImageTypeBitmap) return false;
+    UINT width = 0;
+    UINT height = 0;
+    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
+        !WithinPixelLimit(width, height, kWebPMaxPixels))
+        return false;
+
+    // Whatever the bitmap's own format, GDI+ hands its pixels over as 32bpp ARGB (BGRA bytes).
+    GpBitmap* bitmap = static_cast<GpBitmap*>(image);
+    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData locked{};
+    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &locked) != Ok)
+        return false;
+    // A bottom-up bitmap gives a negative stride, which libwebp walks as given.
+    const uint8_t* pixels = static_cast<const uint8_t*>(locked.Scan0);
+    uint8_t* encoded = nullptr;
+    size_t size = WebPEncodeBGRA(pixels, static_cast<int>(width), static_cast<int>(height),
+                                 locked.Stride, static_cast<float>(quality), &encoded);
+    WebPMemoryPtr output(encoded);
+    GdipBitmapUnlockBits(bitmap, &locked);
+    if (size == 0 || !output) return false;
+
+    // Encoded in full before the file is opened: a failed encode writes nothing.
+    return WriteFileBytes(outputPath, output.get(), size);
+}

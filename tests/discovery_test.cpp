@@ -1,0 +1,169 @@
+#include "discovery.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+struct NameCase {
+    const wchar_t* name;
+    bool listed;
+};
+
+TEST(IsImageFileName, ContainmentOfAnyAcceptedExtensionIgnoringAsciiCase) {
+    const NameCase cases[] = {
+        {L"Photo.JPG", true},      {L"SCAN.Tiff", true},         {L"a.tif", true},
+        {L"x.jpeg", true},         {L"x.png", true},             {L"x.bmp", true},
+        {L"x.gif", true},          {L"x.webp", true},            {L"x.ico", true},
+        {L"x.emf", true},          {L"x.WMF", true},             {L"report.jpg.txt", true},
+        {L"notes.gifts", true},    {L"archive.png.bak", true},   {L".jpg", true},
+        {L"中文图片.png", true},   {L"README", false},           {L"photo.jpe", false},
+        {L"image.heic", false},    {L"jpg", false},              {L"png_without_extension", false},
+        {L"", false},              {L"photo.jp g", false},       {L"x.tga", false},
+    };
+    for (const NameCase& c : cases) EXPECT_EQ(IsImageFileName(c.name), c.listed) << c.name;
+}
+
+// The order the platform's own search gives, walked depth first: what the scan must keep.
+void PlatformOrder(const std::wstring& folder, std::vector<std::wstring>& out) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*.*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            PlatformOrder(folder + L"\\" + name, out);
+        else if (IsImageFileName(name))
+            out.push_back(folder + L"\\" + name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
+
+class FindImageFilesTest : public ::testing::Test {
+protected:
+    void File(const std::wstring& relative) { WriteBytes(dir / relative, "x"); }
+    std::vector<std::wstring> Relative(const std::vector<std::wstring>& paths) {
+        std::vector<std::wstring> out;
+        for (const std::wstring& p : paths) {
+            EXPECT_EQ(p.compare(0, dir.path().size() + 1, dir.path() + L"\\"), 0) << p;
+            out.push_back(p.substr(dir.path().size() + 1));
+        }
+        return out;
+    }
+    TempDir dir;
+};
+
+TEST_F(FindImageFilesTest, ListsByNameContainmentAndDescendsIntoEveryFolder) {
+    for (const wchar_t* name : {L"Photo.JPG", L"SCAN.Tiff", L"report.jpg.txt", L"notes.gifts",
+                                L".jpg", L"README", L"photo.jpe", L"image.heic", L"jpg"})
+        File(name);
+    MakeDir(dir / L"holiday.jpg");
+    File(L"holiday.jpg\\inside.png");
+    MakeDir(dir / L"a");
+    MakeDir(dir / L"a\\b");
+    File(L"a\\b\\deep.webp");
+    File(L"a\\b\\deep.txt");
+    MakeDir(dir / L"empty");
+    File(L"hidden.bmp");
+    SetFileAttributesW((dir / L"hidden.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    File(L"system.gif");
+    SetFileAttributesW((dir / L"system.gif").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    MakeDir(dir / L"secret");
+    File(L"secret\\in_hidden.ico");
+    SetFileAttributesW((dir / L"secret").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+
+    std::vector<std::wstring> found = Relative(FindImageFiles(dir.path()));
+    std::vector<std::wstring> sorted = found;
+    std::sort(sorted.begin(), sorted.end());
+    const std::vector<std::wstring> expected = {
+        L".jpg",        L"Photo.JPG",      L"SCAN.Tiff",        L"a\\b\\deep.webp",
+        L"hidden.bmp",  L"holiday.jpg\\inside.png", L"notes.gifts", L"report.jpg.txt",
+        L"secret\\in_hidden.ico", L"system.gif"};
+    EXPECT_EQ(sorted, expected);
+
+    std::vector<std::wstring> platform;
+    PlatformOrder(dir.path(), platform);
+    EXPECT_EQ(found, Relative(platform)) << "depth first, in the platform's order";
+}
+
+TEST_F(FindImageFilesTest, EmptyOrMissingFoldersGiveNothing) {
+    EXPECT_TRUE(FindImageFiles(dir.path()).empty());
+    File(L"notes.txt");
+    MakeDir(dir / L"sub");
+    EXPECT_TRUE(FindImageFiles(dir.path()).empty());
+    EXPECT_TRUE(FindImageFiles(dir / L"missing").empty());
+    File(L"plain.png");
+    EXPECT_TRUE(FindImageFiles(dir / L"plain.png").empty()) << "a file is no folder to search";
+}
+
+TEST_F(FindImageFilesTest, PathsKeepTheFolderArgumentVerbatim) {
+    File(L"x.png");
+    // A trailing separator, as a drive root has, doubles in every path.
+    std::vector<std::wstring> found = FindImageFiles(dir.path() + L"\\");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], dir.path() + L"\\\\x.png");
+}
+
+TEST_F(FindImageFilesTest, UnreadableSubfolderContributesNothingAndTheWalkGoesOn) {
+    if (!RunningUnderWine()) GTEST_SKIP() << "needs a host folder the platform cannot list";
+    File(L"before.png");
+    File(L"zafter.png");
+    // The host lists this folder to nobody, root included.
+    ASSERT_TRUE(MakeHostLink(dir / L"locked", "/proc/1/map_files"));
+    std::vector<std::wstring> found = Relative(FindImageFiles(dir.path()));
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::wstring>{L"before.png", L"zafter.png"}));
+}
+
+TEST_F(FindImageFilesTest, FolderLinkLoopsEnd) {
+    MakeDir(dir / L"a");
+    MakeDir(dir / L"a\\b");
+    File(L"a\\b\\pic.png");
+    if (!MakeFolderLink(dir / L"a\\b\\up", dir / L"a") ||
+        !MakeFolderLink(dir / L"a\\self", dir / L"a"))
+        GTEST_SKIP() << "folder links cannot be made here";
+    // A link to a folder outside the loop is walked like any folder.
+    MakeDir(dir / L"other");
+    File(L"other\\linked.gif");
+    ASSERT_TRUE(MakeFolderLink(dir / L"a\\to_other", dir / L"other"));
+
+    std::vector<std::wstring> found = Relative(FindImageFiles(dir.path()));
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::wstring>{L"a\\b\\pic.png", L"a\\to_other\\linked.gif",
+                                                L"other\\linked.gif"}));
+}
+
+// The corpus manifest records, per file, whether the scan must take it.
+TEST(FindImageFilesCorpus, ListsExactlyWhatTheManifestSaysTheScanTakes) {
+    std::string manifest = ReadBytes(CorpusDir() + L"\\MANIFEST.tsv");
+    ASSERT_FALSE(manifest.empty());
+    std::vector<std::wstring> expected;
+    size_t lineStart = manifest.find('\n') + 1;  // past the header
+    while (lineStart < manifest.size()) {
+        size_t lineEnd = manifest.find('\n', lineStart);
+        std::string line = manifest.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd == std::string::npos ? manifest.size() : lineEnd + 1;
+        std::vector<std::string> columns;
+        for (size_t at = 0;;) {
+            size_t tab = line.find('\t', at);
+            columns.push_back(line.substr(at, tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        if (columns.size() < 6 || columns[5] != "yes") continue;
+        std::wstring path = CorpusDir() + L"\\" + FromUtf8(columns[0]);
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        expected.push_back(path);
+    }
+    std::vector<std::wstring> found = FindImageFiles(CorpusDir());
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found.size(), 361u);
+    EXPECT_EQ(found, expected);
+}
+
+}  // namespace

@@ -1,0 +1,479 @@
+#include "webp_codec.h"
+
+#include "resources.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+std::wstring Corpus(const std::wstring& relative) {
+    std::wstring path = CorpusDir() + L"\\" + relative;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::wstring Widen(const std::string& utf8) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                     nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                     nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
+                        length, nullptr, nullptr);
+    return narrow;
+}
+
+// Pixels as 0xAARRGGBB, row by row.
+struct Pixels {
+    UINT width = 0;
+    UINT height = 0;
+    std::vector<uint32_t> argb;
+    uint32_t at(UINT x, UINT y) const { return argb[static_cast<size_t>(y) * width + x]; }
+};
+
+Pixels ReadPixels(GpImage* image) {
+    Pixels pixels;
+    GdipGetImageWidth(image, &pixels.width);
+    GdipGetImageHeight(image, &pixels.height);
+    GpRect all(0, 0, static_cast<INT>(pixels.width), static_cast<INT>(pixels.height));
+    BitmapData locked{};
+    GpBitmap* bitmap = static_cast<GpBitmap*>(image);
+    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &locked) != Ok)
+        return {};
+    pixels.argb.resize(static_cast<size_t>(pixels.width) * pixels.height);
+    for (UINT y = 0; y < pixels.height; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(
+            static_cast<const uint8_t*>(locked.Scan0) + static_cast<ptrdiff_t>(y) * locked.Stride);
+        std::copy(row, row + pixels.width, pixels.argb.begin() + y * pixels.width);
+    }
+    GdipBitmapUnlockBits(bitmap, &locked);
+    return pixels;
+}
+
+ImagePtr LoadWithGdiplus(const std::wstring& path) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return nullptr;
+    return ImagePtr(bitmap);
+}
+
+ImagePtr LoadWebP(const std::wstring& path) {
+    GpBitmap* bitmap = nullptr;
+    if (LoadWebPBitmap(path, &bitmap) != Ok) return nullptr;
+    return ImagePtr(bitmap);
+}
+
+ImagePtr MakeBitmap(UINT width, UINT height, const std::vector<uint32_t>& argb) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+        return nullptr;
+    ImagePtr image(bitmap);
+    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData locked{};
+    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeWrite, PixelFormat32bppARGB, &locked) != Ok)
+        return nullptr;
+    for (UINT y = 0; y < height; ++y)
+        std::copy(argb.begin() + y * width, argb.begin() + (y + 1) * width,
+                  reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.Scan0) +
+                                              static_cast<ptrdiff_t>(y) * locked.Stride));
+    GdipBitmapUnlockBits(bitmap, &locked);
+    return image;
+}
+
+int Channel(uint32_t argb, int shift) { return static_cast<int>((argb >> shift) & 0xFF); }
+
+// Mean and largest absolute difference over the colour channels of two same-sized images.
+struct Difference {
+    double mean = 0;
+    int largest = 0;
+};
+
+Difference ColourDifference(const Pixels& a, const Pixels& b) {
+    Difference difference;
+    double total = 0;
+    for (size_t i = 0; i < a.argb.size(); ++i)
+        for (int shift : {0, 8, 16}) {
+            int d = std::abs(Channel(a.argb[i], shift) - Channel(b.argb[i], shift));
+            total += d;
+            difference.largest = std::max(difference.largest, d);
+        }
+    difference.mean = total / (3.0 * static_cast<double>(a.argb.size()));
+    return difference;
+}
+
+ImageSize SizeOf(GpImage* image) {
+    ImageSize size;
+    GdipGetImageWidth(image, &size.width);
+    GdipGetImageHeight(image, &size.height);
+    return size;
+}
+
+struct ManifestEntry {
+    std::wstring path;
+    ImageSize size;
+};
+
+// Every WebP file of the corpus's webp/ folder with the size ImageMagick reported for it.
+std::vector<ManifestEntry> CorpusWebPFiles() {
+    std::ifstream manifest((CorpusDir() + L"\\MANIFEST.tsv").c_str());
+    std::vector<ManifestEntry> entries;
+    std::string line;
+    while (std::getline(manifest, line)) {
+        std::vector<std::string> columns;
+        std::stringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) columns.push_back(field);
+        if (columns.size() < 7 || columns[0].rfind("webp/", 0) != 0) continue;
+        ManifestEntry entry;
+        entry.path = Widen(columns[0]);
+        if (std::sscanf(columns[6].c_str(), "%ux%u", &entry.size.width, &entry.size.height) != 2)
+            continue;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// Copies a corpus file into dir, with patch applied to its bytes.
+std::wstring PatchedCopy(const TempDir& dir, const std::wstring& source, const std::wstring& name,
+                         void (*patch)(std::string&)) {
+    std::string bytes = ReadBytes(Corpus(source));
+    patch(bytes);
+    std::wstring path = dir / name;
+    WriteBytes(path, bytes);
+    return path;
+}
+
+void PutLE(std::string& bytes, size_t offset, uint32_t value, int count) {
+    for (int i = 0; i < count; ++i)
+        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
+TEST(WebPSignature, TellsWebPContentWhateverTheName) {
+    EXPECT_TRUE(IsWebPFile(Corpus(L"webp/pillow/hopper.webp")));
+    EXPECT_TRUE(IsWebPFile(Corpus(L"mislabeled/webp_data.png")));
+    EXPECT_TRUE(IsWebPFile(Corpus(L"names/日本語のファイル.webp")));
+    // The signature alone decides; a cut file still has it.
+    EXPECT_TRUE(IsWebPFile(Corpus(L"broken/truncated/test_trunc_half.webp")));
+
+    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/wrong-content/riff_not_webp.webp")));
+    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/wrong-content/noise.webp")));
+    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/empty/empty.webp")));
+    EXPECT_FALSE(IsWebPFile(Corpus(L"png/pillow/hopper.png")));
+    EXPECT_FALSE(IsWebPFile(Corpus(L"no such file.webp")));
+    EXPECT_FALSE(IsWebPFile(CorpusDir()));
+}
+
+TEST(WebPDecode, EveryCorpusWebPDecodesWithItsSize) {
+    std::vector<ManifestEntry> entries = CorpusWebPFiles();
+    ASSERT_GE(entries.size(), 30u) << "MANIFEST.tsv not read";
+    for (const ManifestEntry& entry : entries) {
+        SCOPED_TRACE(Narrow(entry.path));
+        GpBitmap* bitmap = nullptr;
+        ASSERT_EQ(LoadWebPBitmap(Corpus(entry.path), &bitmap), Ok);
+        ImagePtr image(bitmap);
+        EXPECT_EQ(SizeOf(image.get()), entry.size);
+        PixelFormat format = 0;
+        GdipGetImagePixelFormat(image.get(), &format);
+        EXPECT_EQ(format, PixelFormat32bppARGB);
+    }
+}
+
+TEST(WebPDecode, WebPContentUnderAnyNameDecodes) {
+    for (const wchar_t* name : {L"mislabeled/webp_data.png", L"names/日本語のファイル.webp"}) {
+        ImagePtr image = LoadWebP(Corpus(name));
+        ASSERT_TRUE(image) << Narrow(name);
+        EXPECT_EQ(SizeOf(image.get()), (ImageSize{128, 128}));
+    }
+}
+
+TEST(WebPDecode, ColoursMatchTheSamePictureDecodedByGdiplus) {
+    // hopper.webp is a lossy copy of hopper.png: swapped or misplaced channels would show.
+    ImagePtr webp = LoadWebP(Corpus(L"webp/pillow/hopper.webp"));
+    ImagePtr png = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ASSERT_TRUE(webp);
+    ASSERT_TRUE(png);
+    Pixels a = ReadPixels(webp.get());
+    Pixels b = ReadPixels(png.get());
+    ASSERT_EQ(a.argb.size(), b.argb.size());
+    EXPECT_LT(ColourDifference(a, b).mean, 6.0);
+}
+
+TEST(WebPDecode, AlphaAndAnimationFirstFrame) {
+    ImagePtr transparent = LoadWebP(Corpus(L"webp/pillow/transparent.webp"));
+    ASSERT_TRUE(transparent);
+    Pixels pixels = ReadPixels(transparent.get());
+    size_t clear = 0;
+    size_t opaque = 0;
+    for (uint32_t p : pixels.argb) {
+        clear += (p >> 24) == 0;
+        opaque += (p >> 24) == 0xFF;
+    }
+    EXPECT_GT(clear, 0u);
+    EXPECT_GT(opaque, 0u);
+
+    // An animation gives its first frame, with its pixels, at the canvas size.
+    for (const wchar_t* name : {L"webp/pillow/iss634.webp", L"webp/image-webp/random_lossy.webp",
+                                L"webp/image-webp/random_lossless.webp"}) {
+        SCOPED_TRACE(Narrow(name));
+        ImagePtr animated = LoadWebP(Corpus(name));
+        ASSERT_TRUE(animated);
+        Pixels frame = ReadPixels(animated.get());
+        size_t visible = 0;
+        for (uint32_t p : frame.argb) visible += (p >> 24) != 0 && (p & 0xFFFFFF) != 0;
+        EXPECT_GT(visible, frame.argb.size() / 2);
+    }
+}
+
+TEST(WebPDecode, BrokenInputFailsCleanly) {
+    TempDir dir;
+    std::vector<std::wstring> bad = {
+        Corpus(L"broken/empty/empty.webp"),
+        Corpus(L"broken/truncated/lossless1_trunc_40b.webp"),
+        Corpus(L"broken/truncated/test_trunc_half.webp"),
+        Corpus(L"broken/wrong-content/noise.webp"),
+        Corpus(L"broken/wrong-content/riff_not_webp.webp"),
+        Corpus(L"png/pillow/hopper.png"),
+        Corpus(L"no such file.webp"),
+        CorpusDir(),
+    };
+    // Signature only; an animation cut inside its first frame; a lossless file cut short.
+    std::string animation = ReadBytes(Corpus(L"webp/image-webp/random_lossy.webp"));
+    std::string lossless = ReadBytes(Corpus(L"webp/libwebp-test-data/lossless1.webp"));
+    WriteBytes(dir / L"signature.webp", animation.substr(0, 12));
+    WriteBytes(dir / L"animation_cut.webp", animation.substr(0, animation.size() / 3));
+    WriteBytes(dir / L"lossless_cut.webp", lossless.substr(0, lossless.size() - 100));
+    for (const wchar_t* name : {L"signature.webp", L"animation_cut.webp", L"lossless_cut.webp"})
+        bad.push_back(dir / name);
+
+    for (const std::wstring& path : bad) {
+        SCOPED_TRACE(Narrow(path));
+        GpBitmap* bitmap = reinterpret_cast<GpBitmap*>(&dir);  // must be reset
+        EXPECT_NE(LoadWebPBitmap(path, &bitmap), Ok);
+        EXPECT_EQ(bitmap, nullptr);
+    }
+}
+
+TEST(WebPDecode, AbsurdDimensionsFailCleanly) {
+    TempDir dir;
+    // Lossy still (VP8 frame header at 26): 16383 x 16383, the format's largest.
+    std::wstring lossy = PatchedCopy(dir, L"webp/libwebp-test-data/test.webp", L"vp8.webp",
+                                     [](std::string& b) {
+                                         PutLE(b, 26, 0x3FFF, 2);
+                                         PutLE(b, 28, 0x3FFF, 2);
+                                     });
+    // Lossless still (VP8L header at 21): 14-bit width-1 and height-1, all ones.
+    std::wstring lossless = PatchedCopy(
+        dir, L"webp/libwebp-test-data/lossless1.webp", L"vp8l.webp", [](std::string& b) {
+            uint32_t bits = static_cast<uint8_t>(b[21]) | static_cast<uint8_t>(b[22]) << 8 |
+                            static_cast<uint8_t>(b[23]) << 16 |
+                            static_cast<uint32_t>(static_cast<uint8_t>(b[24])) << 24;
+            bits |= 0x0FFFFFFFu;
+            PutLE(b, 21, bits, 4);
+        });
+    // Animation (VP8X canvas, 24-bit width-1 and height-1 at 24 and 27): 20000 x 20000.
+    std::wstring animation = PatchedCopy(dir, L"webp/image-webp/random_lossy.webp",
+                                         L"vp8x.webp", [](std::string& b) {
+                                             PutLE(b, 24, 20000 - 1, 3);
+                                             PutLE(b, 27, 20000 - 1, 3);
+                                         });
+    for (const std::wstring& path : {lossy, lossless, animation}) {
+        SCOPED_TRACE(Narrow(path));
+        ASSERT_TRUE(IsWebPFile(path));
+        GpBitmap* bitmap = nullptr;
+        EXPECT_NE(LoadWebPBitmap(path, &bitmap), Ok);
+        EXPECT_EQ(bitmap, nullptr);
+    }
+}
+
+TEST(WebPDecode, PixelLimitIsCheckedBeforeDecoding) {
+    // Valid files just over the limit are refused, still and animated alike; at it they decode.
+    struct Case {
+        const wchar_t* path;
+        unsigned long long pixels;
+    };
+    for (const Case& c : {Case{L"webp/pillow/hopper.webp", 128ull * 128},
+                          Case{L"webp/image-webp/random_lossy.webp", 99ull * 87}}) {
+        SCOPED_TRACE(Narrow(c.path));
+        GpBitmap* bitmap = nullptr;
+        EXPECT_NE(LoadWebPBitmap(Corpus(c.path), &bitmap, c.pixels - 1), Ok);
+        EXPECT_EQ(bitmap, nullptr);
+        ASSERT_EQ(LoadWebPBitmap(Corpus(c.path), &bitmap, c.pixels), Ok);
+        ImagePtr image(bitmap);
+    }
+}
+
+TEST(WebPEncode, LosslessSourceAtQuality100StaysVisuallyIdentical) {
+    TempDir dir;
+    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ASSERT_TRUE(source);
+    std::wstring out = dir / L"hopper.webp";
+    ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 100));
+    ASSERT_TRUE(IsWebPFile(out));
+    ImagePtr back = LoadWebP(out);
+    ASSERT_TRUE(back);
+    Pixels a = ReadPixels(source.get());
+    Pixels b = ReadPixels(back.get());
+    ASSERT_EQ(a.argb.size(), b.argb.size());
+    Difference difference = ColourDifference(a, b);
+    EXPECT_LT(difference.mean, 2.0);
+    EXPECT_LE(difference.largest, 40);
+    for (uint32_t p : b.argb) ASSERT_EQ(p >> 24, 0xFFu) << "an opaque source stays opaque";
+}
+
+TEST(WebPEncode, LowQualityGivesAClearlySmallerFile) {
+    TempDir dir;
+    ImagePtr photo = LoadWithGdiplus(Corpus(L"jpeg/pillow/flower.jpg"));
+    ASSERT_TRUE(photo);
+    ASSERT_TRUE(SaveImageAsWebP(photo.get(), dir / L"q10.webp", 10));
+    ASSERT_TRUE(SaveImageAsWebP(photo.get(), dir / L"q90.webp", 90));
+    size_t low = ReadBytes(dir / L"q10.webp").size();
+    size_t high = ReadBytes(dir / L"q90.webp").size();
+    EXPECT_GT(low, 0u);
+    EXPECT_LT(low * 2, high);
+    ImagePtr back = LoadWebP(dir / L"q10.webp");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(SizeOf(back.get()), (ImageSize{480, 360}));
+}
+
+TEST(WebPEncode, AlphaSurvives) {
+    TempDir dir;
+    // Left third transparent, middle half-transparent, right opaque; colours vary.
+    const UINT width = 48;
+    const UINT height = 32;
+    std::vector<uint32_t> argb(width * height);
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x) {
+            uint32_t alpha = x < 16 ? 0x00 : x < 32 ? 0x80 : 0xFF;
+            argb[y * width + x] = alpha << 24 | (x * 5) << 16 | (y * 7) << 8 | 0x60;
+        }
+    ImagePtr source = MakeBitmap(width, height, argb);
+    ASSERT_TRUE(source);
+    std::wstring out = dir / L"alpha.webp";
+    ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 75));
+    ImagePtr back = LoadWebP(out);
+    ASSERT_TRUE(back);
+    Pixels pixels = ReadPixels(back.get());
+    ASSERT_EQ(pixels.argb.size(), argb.size());
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            ASSERT_NEAR(Channel(pixels.at(x, y), 24), Channel(argb[y * width + x], 24), 2)
+                << "at " << x << "," << y;
+}
+
+TEST(WebPEncode, EveryPixelFormatGdiplusDecodesIsEncoded) {
+    TempDir dir;
+    // 24-bit BMP, 8-bit palette GIF, 1-bit PNG with tRNS, 16-bit grey PNG, RLE8 BMP, CMYK JPEG.
+    for (const wchar_t* name :
+         {L"bmp/pillow/hopper.bmp", L"gif/pillow/hopper.gif", L"png/pillow/1_trns.png",
+          L"png/pillow/i_trns.png", L"bmp/pillow/hopper_rle8.bmp",
+          L"jpeg/pillow/pil_sample_cmyk.jpg", L"tiff/pillow/hopper_g4.tif"}) {
+        SCOPED_TRACE(Narrow(name));
+        ImagePtr source = LoadWithGdiplus(Corpus(name));
+        ASSERT_TRUE(source);
+        std::wstring out = dir / L"out.webp";
+        ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 75));
+        ImagePtr back = LoadWebP(out);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(SizeOf(back.get()), SizeOf(source.get()));
+    }
+}
+
+TEST(WebPEncode, BottomUpBitmapKeepsItsOrientation) {
+    // A bitmap over memory laid out bottom-up (negative stride), as DIBs are.
+    const UINT width = 32;
+    const UINT height = 32;
+    std::vector<uint32_t> memory(width * height);
+    for (UINT row = 0; row < height; ++row)  // memory row 0 is the picture's bottom row
+        for (UINT x = 0; x < width; ++x)
+            memory[row * width + x] = row < height / 2 ? 0xFF0000FFu : 0xFFFF0000u;
+    GpBitmap* bitmap = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(
+                  static_cast<INT>(width), static_cast<INT>(height), -static_cast<INT>(width * 4),
+                  PixelFormat32bppARGB,
+                  reinterpret_cast<BYTE*>(memory.data() + (height - 1) * width), &bitmap),
+              Ok);
+    ImagePtr source(bitmap);
+    TempDir dir;
+    ASSERT_TRUE(SaveImageAsWebP(source.get(), dir / L"out.webp", 90));
+    ImagePtr back = LoadWebP(dir / L"out.webp");
+    ASSERT_TRUE(back);
+    Pixels pixels = ReadPixels(back.get());
+    // Top red, bottom blue.
+    EXPECT_GT(Channel(pixels.at(width / 2, 2), 16), 200);
+    EXPECT_LT(Channel(pixels.at(width / 2, 2), 0), 60);
+    EXPECT_GT(Channel(pixels.at(width / 2, height - 3), 0), 200);
+    EXPECT_LT(Channel(pixels.at(width / 2, height - 3), 16), 60);
+}
+
+TEST(WebPEncode, ReplacesAnExistingFile) {
+    TempDir dir;
+    std::wstring out = dir / L"out.webp";
+    WriteBytes(out, std::string(100000, 'x'));
+    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 50));
+    EXPECT_TRUE(IsWebPFile(out));
+    EXPECT_LT(ReadBytes(out).size(), 100000u);
+}
+
+TEST(WebPEncode, FailuresWriteNothing) {
+    TempDir dir;
+    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ASSERT_TRUE(source);
+    std::wstring out = dir / L"out.webp";
+    EXPECT_FALSE(SaveImageAsWebP(nullptr, out, 75));
+    EXPECT_FALSE(SaveImageAsWebP(source.get(), out, -1));
+    EXPECT_FALSE(SaveImageAsWebP(source.get(), out, 101));
+    EXPECT_FALSE(FileExists(out));
+
+    EXPECT_FALSE(SaveImageAsWebP(source.get(), dir / L"missing\\out.webp", 75));
+    EXPECT_FALSE(FolderExists(dir / L"missing"));
+    // A folder in the output's place stays a folder.
+    MakeDir(dir / L"taken.webp");
+    EXPECT_FALSE(SaveImageAsWebP(source.get(), dir / L"taken.webp", 75));
+    EXPECT_TRUE(FolderExists(dir / L"taken.webp"));
+
+    // A metafile is not a bitmap: it must be rendered onto one first.
+    GpImage* metafile = nullptr;
+    ASSERT_EQ(GdipLoadImageFromFile(Corpus(L"metafile/pillow/drawing.emf").c_str(), &metafile), Ok);
+    ImagePtr metafileImage(metafile);
+    EXPECT_FALSE(SaveImageAsWebP(metafileImage.get(), out, 75));
+    EXPECT_FALSE(FileExists(out));
+
+    // Wider than WebP allows: refused before anything is written.
+    GpBitmap* wide = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(16384 + 16, 2, 0, PixelFormat32bppARGB, nullptr, &wide),
+              Ok);
+    ImagePtr wideImage(wide);
+    EXPECT_FALSE(SaveImageAsWebP(wideImage.get(), out, 75));
+    EXPECT_FALSE(FileExists(out));
+}
+
+TEST(WebPEncoderClsid, DiffersFromEveryPlatformEncoder) {
+    UINT count = 0;
+    UINT bytes = 0;
+    ASSERT_EQ(GdipGetImageEncodersSize(&count, &bytes), Ok);
+    ASSERT_GT(bytes, 0u);
+    MallocPtr<ImageCodecInfo> encoders(static_cast<ImageCodecInfo*>(std::malloc(bytes)));
+    ASSERT_TRUE(encoders);
+    ASSERT_EQ(GdipGetImageEncoders(count, bytes, encoders.get()), Ok);
+    for (UINT i = 0; i < count; ++i)
+        EXPECT_FALSE(IsEqualCLSID(encoders.get()[i].Clsid, kWebPEncoderClsid)) << i;
+    EXPECT_STREQ(kWebPMimeType, L"image/webp");
+}
