@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include <shlobj.h>
+#include <webp/demux.h>
 
 #include <cstdlib>
 #include <memory>
@@ -66,3 +67,37 @@ private:
     BitmapData data_{};
     bool locked_ = false;
 };
+
+// A file opened with CreateFileW; INVALID_HANDLE_VALUE means none.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() { close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // Closes early, as before deleting the file; true when the handle closed cleanly.
+    bool close() {
+        if (handle_ == INVALID_HANDLE_VALUE) return true;
+        bool closed = CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+struct WebPFreeDeleter {
+    void operator()(void* block) const { WebPFree(block); }
+};
+// A block that libwebp allocated, such as an encoded image.
+using WebPMemoryPtr = std::unique_ptr<uint8_t, WebPFreeDeleter>;
+
+struct WebPAnimDecoderDeleter {
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+// A libwebp animation decoder.
+using WebPAnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, WebPAnimDecoderDeleter>;
