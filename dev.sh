@@ -37,13 +37,16 @@ prepare_wine() {
 }
 
 build() {
-    [ -f build/mingw/CMakeCache.txt ] || quiet cmake --preset mingw
-    cmake --build --preset mingw -- --no-print-directory | grep -v -E '^(\[ *[0-9]+%\]|ninja: no work|make.*: Nothing to be done)' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ]
+    [ -f build/mingw/CMakeCache.txt ] || { log "configuring"; quiet cmake --preset mingw; }
+    local out
+    if ! out=$(cmake --build --preset mingw 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
+    # Progress lines are noise; warnings are not.
+    printf '%s\n' "$out" | grep -E -i 'warning' || true
 }
 
 setup() {
     install_packages
+    scripts/fetch-libwebp.sh
     prepare_wine
     build
 }
