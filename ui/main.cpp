@@ -1,0 +1,5 @@
+#include "app.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    return RunVorandel(instance, showCommand);
+}
