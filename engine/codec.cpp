@@ -1,24 +1,106 @@
 #include "codec.h"
 
+#include "exif.h"
+#include "file_identity.h"
+#include "file_io.h"
 #include "picture.h"
-#include "resources.h"
+#include "webp_codec.h"
 
 #include <cwchar>
+#include <vector>
+
+namespace {
+
+// Orientation 1..8 of the photo at path, read by Vorandel itself: GDI+ under Wine does
+// not show a JPEG's EXIF data.
+int PhotoOrientation(const std::wstring& path) {
+    std::vector<uint8_t> head;
+    if (!ReadFileBytes(path, kOrientationHeadBytes, head, false)) return 1;
+    return ReadOrientation(head.data(), head.size());
+}
+
+// Makes the picture one that the output format shows as the user saw the input.
+bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType) {
+    if (!TurnUpright(image.get(), orientation)) return false;
+    bool gif = mimeType == L"image/gif";
+    if ((gif || mimeType == L"image/jpeg" || mimeType == L"image/bmp") && HasAlpha(image.get())) {
+        image = OnWhite(image.get());
+        if (!image) return false;
+    }
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(image.get(), &format);
+    if (gif && !(format & PixelFormatIndexed)) image = ToIndexedColor(image.get());
+    return image != nullptr;
+}
+
+// Writes into a temporary file beside the output and moves it into place only when
+// complete: a half-written output would be skipped as existing by every later run.
+bool SaveImageFile(GpImage* image, const std::wstring& inputPath, const std::wstring& outputPath,
+                   const CLSID& clsid, int quality) {
+    // Replacing the input with its own conversion would lose the original.
+    if (IsSameFile(inputPath, outputPath)) return false;
+
+    size_t separator = outputPath.rfind(L'\\');
+    std::wstring folder = separator == std::wstring::npos ? L"." : outputPath.substr(0, separator);
+    // "vorXXXX.tmp": a name the image discovery never takes as an input.
+    wchar_t tempName[MAX_PATH];
+    if (!GetTempFileNameW(folder.c_str(), L"vor", 0, tempName)) return false;
+    TemporaryFile temp(tempName);
+
+    bool saved;
+    if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
+        saved = SaveImageAsWebP(image, temp.path(), quality);
+    } else {
+        ULONG qualityValue = static_cast<ULONG>(quality);
+        EncoderParameters params;
+        FillQualityParameters(params, qualityValue);
+        saved = GdipSaveImageToFile(image, temp.path().c_str(), &clsid, &params) == Ok;
+    }
+    if (!saved ||
+        !MoveFileExW(temp.path().c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return false;
+    temp.keep();
+    return true;
+}
+
+}  // namespace
+
+ImagePtr LoadImageFile(const std::wstring& path) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
+    // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
+    if (IsWebPFile(path)) {
+        bitmap = nullptr;
+        return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
+    }
+    GpImage* loaded = nullptr;
+    if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return nullptr;
+    ImagePtr metafile(loaded);
+    ImageType type = ImageTypeUnknown;
+    if (GdipGetImageType(loaded, &type) != Ok || type != ImageTypeMetafile) return nullptr;
+    return RenderMetafile(loaded);
+}
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
     UINT count = 0;
     UINT size = 0;
     GdipGetImageEncodersSize(&count, &size);
-    if (size == 0) return -1;
-    MallocPtr<ImageCodecInfo> encoders(static_cast<ImageCodecInfo*>(std::malloc(size)));
-    if (!encoders) return -1;
-    // A failed fill leaves the buffer undefined: treat it as no encoder at all.
-    if (GdipGetImageEncoders(count, size, encoders.get()) != Ok) return -1;
-    for (UINT i = 0; i < count; ++i) {
-        if (wcscmp(encoders.get()[i].MimeType, mimeType.c_str()) == 0) {
-            clsid = encoders.get()[i].Clsid;
-            return static_cast<int>(i);
+    if (size == 0) count = 0;
+    if (count > 0) {
+        MallocPtr<ImageCodecInfo> encoders(static_cast<ImageCodecInfo*>(std::malloc(size)));
+        // A failed fill leaves the buffer undefined: then no platform encoder is known.
+        if (!encoders || GdipGetImageEncoders(count, size, encoders.get()) != Ok) count = 0;
+        for (UINT i = 0; i < count; ++i) {
+            if (wcscmp(encoders.get()[i].MimeType, mimeType.c_str()) == 0) {
+                clsid = encoders.get()[i].Clsid;
+                return static_cast<int>(i);
+            }
         }
+    }
+    // WebP has no platform encoder; Vorandel's own follows the platform's list.
+    if (mimeType == kWebPMimeType) {
+        clsid = kWebPEncoderClsid;
+        return static_cast<int>(count);
     }
     return -1;
 }
@@ -33,22 +115,10 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(inputPath.c_str(), &bitmap) != Ok) return false;
-    ImagePtr image(bitmap);
-
+    ImagePtr image = LoadImageFile(inputPath);
+    if (!image) return false;
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
-
-    PixelFormat format = 0;
-    GdipGetImagePixelFormat(image.get(), &format);
-    if (mimeType == L"image/gif" && !(format & PixelFormatIndexed)) {
-        image = ToIndexedColor(image.get());
-        if (!image) return false;
-    }
-
-    ULONG qualityValue = static_cast<ULONG>(quality);
-    EncoderParameters params;
-    FillQualityParameters(params, qualityValue);
-    return GdipSaveImageToFile(image.get(), outputPath.c_str(), &clsid, &params) == Ok;
+    if (!FitForFormat(image, PhotoOrientation(inputPath), mimeType)) return false;
+    return SaveImageFile(image.get(), inputPath, outputPath, clsid, quality);
 }

@@ -1,9 +1,13 @@
 // Decoding one image file and writing it again in another format.
 #pragma once
 
-#include "platform.h"
+#include "resources.h"
 
 #include <string>
+
+// Decodes any input Vorandel takes: what GDI+ makes a bitmap of, WebP, and metafiles
+// (drawn on white). Null when the file cannot be decoded.
+ImagePtr LoadImageFile(const std::wstring& path);
 
 // Index of the first installed encoder whose MIME type equals mimeType exactly,
 // with its CLSID in clsid; -1 (clsid untouched) when there is none.

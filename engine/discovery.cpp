@@ -1,5 +1,6 @@
 #include "discovery.h"
 
+#include "file_identity.h"
 #include "resources.h"
 
 #include <algorithm>
@@ -13,41 +14,16 @@ const wchar_t* const kImageExtensions[] = {L".jpg", L".jpeg", L".png", L".bmp",
                                            L".gif", L".tiff", L".tif", L".webp",
                                            L".ico", L".emf",  L".wmf"};
 
-// Identifies a folder regardless of the path it is reached by, so that a link
-// back to a folder already being walked can be recognised.
-struct FolderIdentity {
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-    bool operator==(const FolderIdentity& other) const {
-        return volume == other.volume && indexHigh == other.indexHigh &&
-               indexLow == other.indexLow;
-    }
-};
-
-bool GetFolderIdentity(const std::wstring& folder, FolderIdentity& identity) {
-    HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    BOOL ok = GetFileInformationByHandle(handle, &info);
-    CloseHandle(handle);
-    if (!ok) return false;
-    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    return true;
-}
-
-void WalkFolder(const std::wstring& folder, std::vector<FolderIdentity>& descent,
+// A folder already on the way down is reached again through a loop of links; walking it
+// again would never end, as Wine sets no limit on the path's length.
+void WalkFolder(const std::wstring& folder, std::vector<FileIdentity>& descent,
                 std::vector<std::wstring>& found) {
-    FolderIdentity identity;
-    if (GetFolderIdentity(folder, identity)) {
-        // A folder already on the way down is a loop of links: walking it again would never end.
+    FileIdentity identity;
+    // A folder that cannot be identified is still walked; its search decides.
+    bool identified = GetFileIdentity(folder, identity);
+    if (identified) {
         if (std::find(descent.begin(), descent.end(), identity) != descent.end()) return;
         descent.push_back(identity);
-    } else {
-        // Unidentifiable folders still get walked; the path limit bounds them.
-        descent.push_back(FolderIdentity{});
     }
 
     WIN32_FIND_DATAW entry;
@@ -62,7 +38,7 @@ void WalkFolder(const std::wstring& folder, std::vector<FolderIdentity>& descent
                 found.push_back(std::move(path));
         } while (FindNextFileW(search.get(), &entry));
     }
-    descent.pop_back();
+    if (identified) descent.pop_back();
 }
 
 }  // namespace
@@ -77,7 +53,7 @@ bool IsImageFileName(const std::wstring& name) {
 
 std::vector<std::wstring> FindImageFiles(const std::wstring& folder) {
     std::vector<std::wstring> found;
-    std::vector<FolderIdentity> descent;
+    std::vector<FileIdentity> descent;
     WalkFolder(folder, descent, found);
     return found;
 }

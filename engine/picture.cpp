@@ -1,8 +1,13 @@
 #include "picture.h"
 
+#include <climits>
 #include <vector>
 
 namespace {
+
+constexpr PROPID kOrientationTag = 0x0112;
+constexpr WORD kPropertyTypeShort = 3;
+constexpr ARGB kWhite = 0xFFFFFFFF;
 
 int Distance(ARGB a, ARGB b) {
     int dr = static_cast<int>((a >> 16) & 0xFF) - static_cast<int>((b >> 16) & 0xFF);
@@ -25,14 +30,57 @@ BYTE NearestOpaque(const ColorPalette& palette, ARGB color) {
     return best;
 }
 
+bool GetSize(GpImage* image, UINT& width, UINT& height) {
+    return GdipGetImageWidth(image, &width) == Ok && GdipGetImageHeight(image, &height) == Ok &&
+           width > 0 && height > 0 &&
+           static_cast<unsigned long long>(width) * height <= kMaxPixels;
+}
+
+// A new width x height bitmap in format, cleared to white, with image drawn over it.
+ImagePtr DrawOnWhite(GpImage* image, UINT width, UINT height, PixelFormat format) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
+                                  nullptr, &bitmap) != Ok)
+        return nullptr;
+    ImagePtr result(bitmap);
+    GpGraphics* graphics = nullptr;
+    if (GdipGetImageGraphicsContext(result.get(), &graphics) != Ok) return nullptr;
+    GraphicsPtr owner(graphics);
+    if (GdipGraphicsClear(graphics, kWhite) != Ok ||
+        GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(width),
+                           static_cast<INT>(height)) != Ok)
+        return nullptr;
+    return result;
+}
+
+// How to turn a picture so that it stands as EXIF orientation 1..8 says: a clockwise
+// turn, then a mirroring. Kept as two steps since Wine mirrors before turning when
+// given both at once, while Windows turns first.
+struct UprightTurn {
+    RotateFlipType turn;
+    bool mirror;
+};
+
+UprightTurn TurnFor(int orientation) {
+    switch (orientation) {
+        case 2: return {RotateNoneFlipNone, true};
+        case 3: return {Rotate180FlipNone, false};
+        case 4: return {Rotate180FlipNone, true};
+        case 5: return {Rotate90FlipNone, true};
+        case 6: return {Rotate90FlipNone, false};
+        case 7: return {Rotate270FlipNone, true};
+        case 8: return {Rotate270FlipNone, false};
+        default: return {RotateNoneFlipNone, false};
+    }
+}
+
 }  // namespace
 
 ImagePtr ToIndexedColor(GpImage* image) {
     auto* source = static_cast<GpBitmap*>(image);
     UINT width = 0;
     UINT height = 0;
-    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok)
-        return nullptr;
+    if (!GetSize(image, width, height)) return nullptr;
 
     std::vector<BYTE> paletteBlock(sizeof(ColorPalette) + 255 * sizeof(ARGB));
     auto* palette = reinterpret_cast<ColorPalette*>(paletteBlock.data());
@@ -65,4 +113,36 @@ ImagePtr ToIndexedColor(GpImage* image) {
         }
     }
     return result;
+}
+
+bool HasAlpha(GpImage* image) {
+    UINT flags = 0;
+    return GdipGetImageFlags(image, &flags) == Ok && (flags & ImageFlagsHasAlpha);
+}
+
+ImagePtr OnWhite(GpImage* image) {
+    UINT width = 0;
+    UINT height = 0;
+    if (!GetSize(image, width, height)) return nullptr;
+    return DrawOnWhite(image, width, height, PixelFormat24bppRGB);
+}
+
+bool TurnUpright(GpImage* image, int orientation) {
+    UprightTurn upright = TurnFor(orientation);
+    if (upright.turn == RotateNoneFlipNone && !upright.mirror) return true;
+    if (upright.turn != RotateNoneFlipNone && GdipImageRotateFlip(image, upright.turn) != Ok)
+        return false;
+    if (upright.mirror && GdipImageRotateFlip(image, RotateNoneFlipX) != Ok) return false;
+    // Encoders that copy the tag would otherwise turn the upright picture once more.
+    USHORT normal = 1;
+    PropertyItem tag{kOrientationTag, sizeof normal, kPropertyTypeShort, &normal};
+    GdipSetPropertyItem(image, &tag);
+    return true;
+}
+
+ImagePtr RenderMetafile(GpImage* metafile) {
+    UINT width = 0;
+    UINT height = 0;
+    if (!GetSize(metafile, width, height)) return nullptr;
+    return DrawOnWhite(metafile, width, height, PixelFormat32bppARGB);
 }

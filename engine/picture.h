@@ -1,9 +1,29 @@
-// Fitting a decoded picture to what an output format can hold.
+// Fitting a decoded picture to what an output format can hold, and bringing pictures
+// GDI+ cannot make bitmaps of into bitmaps.
 #pragma once
 
 #include "resources.h"
+
+// Largest picture, in pixels, that is decoded or drawn: more is a decompression bomb
+// (four bytes a pixel, held twice at most while converting).
+constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
 
 // An 8-bit palette copy of image with a palette made for it, or null when the image
 // cannot be read. GIF holds only palette pictures, and GDI+ under Wine writes an
 // empty picture for anything else.
 ImagePtr ToIndexedColor(GpImage* image);
+
+// True when the picture may hold transparent or semi-transparent pixels.
+bool HasAlpha(GpImage* image);
+
+// A copy of image drawn over white, without an alpha channel; null on failure. For
+// formats without transparency, where GDI+ would turn transparent pixels black.
+ImagePtr OnWhite(GpImage* image);
+
+// Turns the picture as EXIF orientation 1..8 says and sets its tag to normal, so that
+// the output stands as the camera's viewer showed it. False when turning failed.
+bool TurnUpright(GpImage* image, int orientation);
+
+// A white bitmap of the metafile's own size at its own resolution with the metafile
+// drawn on it; null when it cannot be drawn or would be too large.
+ImagePtr RenderMetafile(GpImage* metafile);

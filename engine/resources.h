@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 // A directory search started with FindFirstFileW; INVALID_HANDLE_VALUE means none.
 class SearchHandle {
@@ -45,29 +46,6 @@ struct CoTaskMemDeleter {
 // A shell item list as the folder picker returns it.
 using ItemListPtr = std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter>;
 
-// Pixels of a GDI+ bitmap locked for direct access; unlocked when the owner goes.
-class BitmapBitsLock {
-public:
-    BitmapBitsLock(GpBitmap* bitmap, UINT width, UINT height, UINT mode, PixelFormat format)
-        : bitmap_(bitmap) {
-        GpRect area{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
-        locked_ = GdipBitmapLockBits(bitmap, &area, mode, format, &data_) == Ok;
-    }
-    ~BitmapBitsLock() {
-        if (locked_) GdipBitmapUnlockBits(bitmap_, &data_);
-    }
-    BitmapBitsLock(const BitmapBitsLock&) = delete;
-    BitmapBitsLock& operator=(const BitmapBitsLock&) = delete;
-
-    bool locked() const { return locked_; }
-    BYTE* row(UINT y) const { return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride; }
-
-private:
-    GpBitmap* bitmap_;
-    BitmapData data_{};
-    bool locked_ = false;
-};
-
 // A file opened with CreateFileW; INVALID_HANDLE_VALUE means none.
 class FileHandle {
 public:
@@ -101,3 +79,49 @@ struct WebPAnimDecoderDeleter {
 };
 // A libwebp animation decoder.
 using WebPAnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, WebPAnimDecoderDeleter>;
+
+// Pixels of a GDI+ bitmap locked for direct access; unlocked when the owner goes.
+class BitmapBitsLock {
+public:
+    BitmapBitsLock(GpBitmap* bitmap, UINT width, UINT height, UINT mode, PixelFormat format)
+        : bitmap_(bitmap) {
+        GpRect area{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+        locked_ = GdipBitmapLockBits(bitmap, &area, mode, format, &data_) == Ok;
+    }
+    ~BitmapBitsLock() {
+        if (locked_) GdipBitmapUnlockBits(bitmap_, &data_);
+    }
+    BitmapBitsLock(const BitmapBitsLock&) = delete;
+    BitmapBitsLock& operator=(const BitmapBitsLock&) = delete;
+
+    bool locked() const { return locked_; }
+    BYTE* row(UINT y) const { return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride; }
+
+private:
+    GpBitmap* bitmap_;
+    BitmapData data_{};
+    bool locked_ = false;
+};
+
+struct GdipGraphicsDeleter {
+    void operator()(GpGraphics* graphics) const { GdipDeleteGraphics(graphics); }
+};
+// A GDI+ drawing surface on an image.
+using GraphicsPtr = std::unique_ptr<GpGraphics, GdipGraphicsDeleter>;
+
+// A file that is deleted when its owner goes, unless it was kept.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    void keep() { path_.clear(); }
+
+private:
+    std::wstring path_;
+};

@@ -1,5 +1,6 @@
 #include "webp_codec.h"
 
+#include "file_io.h"
 #include "resources.h"
 
 #include <webp/decode.h>
@@ -22,48 +23,6 @@ constexpr size_t kSignatureBytes = 12;
 bool HasWebPSignature(const uint8_t* data, size_t size) {
     return size >= kSignatureBytes && std::memcmp(data, "RIFF", 4) == 0 &&
            std::memcmp(data + 8, "WEBP", 4) == 0;
-}
-
-// Reads up to maxBytes from the start of the file; false when it cannot be opened or read.
-bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
-                   std::vector<uint8_t>& bytes, bool wholeFile) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
-    unsigned long long fileBytes = static_cast<unsigned long long>(size.QuadPart);
-    if (wholeFile && fileBytes > maxBytes) return false;
-    bytes.resize(static_cast<size_t>(fileBytes < maxBytes ? fileBytes : maxBytes));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                      &got, nullptr))
-            return false;
-        if (got == 0) break;  // the file shrank meanwhile
-        done += got;
-    }
-    bytes.resize(done);
-    return true;
-}
-
-// Writes bytes as the whole content of path; a failed write removes what it created.
-bool WriteFileBytes(const std::wstring& path, const uint8_t* bytes, size_t size) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < size) {
-        DWORD chunk = static_cast<DWORD>(size - done < (1u << 30) ? size - done : (1u << 30));
-        DWORD written = 0;
-        ok = WriteFile(file.get(), bytes + done, chunk, &written, nullptr) && written == chunk;
-        done += written;
-    }
-    ok = file.close() && ok;
-    if (!ok) DeleteFileW(path.c_str());
-    return ok;
 }
 
 bool DecodeStill(const std::vector<uint8_t>& data, const BitmapData& target) {

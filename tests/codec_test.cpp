@@ -1,9 +1,11 @@
 #include "codec.h"
+#include "webp_codec.h"
 
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -15,7 +17,7 @@ struct Format {
     std::string otherMagic;
 };
 
-const Format kFormats[] = {
+const Format kGdiplusFormats[] = {
     {L"image/bmp", L"bmp", "BM", ""},
     {L"image/gif", L"gif", "GIF8", ""},
     {L"image/jpeg", L"jpeg", "\xFF\xD8\xFF", ""},
@@ -23,12 +25,14 @@ const Format kFormats[] = {
     {L"image/tiff", L"tiff", std::string("II*\0", 4), std::string("MM\0*", 4)},
 };
 
+const Format kWebP = {L"image/webp", L"webp", "RIFF", ""};
+
 bool StartsWith(const std::string& bytes, const std::string& prefix) {
     return !prefix.empty() && bytes.compare(0, prefix.size(), prefix) == 0;
 }
 
 TEST(GetEncoderClsid, FindsEachPlatformEncoderByExactMimeType) {
-    for (const Format& format : kFormats) {
+    for (const Format& format : kGdiplusFormats) {
         CLSID clsid{};
         EXPECT_GE(GetEncoderClsid(format.mimeType, clsid), 0) << format.mimeType;
         EXPECT_NE(clsid, CLSID{}) << format.mimeType;
@@ -45,6 +49,14 @@ TEST(GetEncoderClsid, NoEncoderForOtherSpellingsAndClsidStaysUntouched) {
     }
 }
 
+TEST(GetEncoderClsid, WebPIsVorandelsOwnEncoderAfterThePlatformsList) {
+    UINT count = 0, size = 0;
+    ASSERT_EQ(GdipGetImageEncodersSize(&count, &size), Ok);
+    CLSID clsid{};
+    EXPECT_EQ(GetEncoderClsid(L"image/webp", clsid), static_cast<int>(count));
+    EXPECT_EQ(clsid, kWebPEncoderClsid);
+}
+
 TEST(FillQualityParameters, CarriesTheQualityUnchanged) {
     for (ULONG quality : {1ul, 100ul}) {
         ULONG value = quality;
@@ -58,15 +70,17 @@ TEST(FillQualityParameters, CarriesTheQualityUnchanged) {
     }
 }
 
-TEST(ConvertImageFile, EveryInputFormatToEveryPlatformEncoder) {
+TEST(ConvertImageFile, EveryInputFormatToEveryOutputFormat) {
     TempDir dir;
+    std::vector<Format> formats(std::begin(kGdiplusFormats), std::end(kGdiplusFormats));
+    formats.push_back(kWebP);
     std::vector<std::wstring> inputs;
-    for (const Format& format : kFormats) {
+    for (const Format& format : formats) {
         inputs.push_back(dir / (std::wstring(L"in.") + format.extension));
         SaveTestImage(inputs.back(), format.mimeType, 21, 13);
     }
     for (const std::wstring& input : inputs) {
-        for (const Format& format : kFormats) {
+        for (const Format& format : formats) {
             for (int quality : {1, 100}) {
                 SCOPED_TRACE(testing::Message() << "from " << input.substr(input.rfind(L'.'))
                                                 << " to " << format.extension << " at " << quality);
@@ -76,6 +90,55 @@ TEST(ConvertImageFile, EveryInputFormatToEveryPlatformEncoder) {
                 EXPECT_TRUE(StartsWith(bytes, format.magic) || StartsWith(bytes, format.otherMagic));
                 EXPECT_EQ(DecodedSize(output), (ImageSize{21, 13}));
             }
+        }
+    }
+}
+
+// Lossy, lossless, with alpha, animated (its first frame), and WebP under a PNG name.
+TEST(ConvertImageFile, WebPFilesConvertToEveryFormat) {
+    TempDir dir;
+    const std::pair<const wchar_t*, ImageSize> inputs[] = {
+        {L"webp\\pillow\\hopper.webp", {128, 128}},
+        {L"webp\\libwebp-test-data\\lossless1.webp", {1000, 307}},
+        {L"webp\\pillow\\transparent.webp", {200, 150}},
+        {L"webp\\image-webp\\random_lossy.webp", {99, 87}},
+        {L"mislabeled\\webp_data.png", {0, 0}},
+    };
+    std::vector<Format> formats(std::begin(kGdiplusFormats), std::end(kGdiplusFormats));
+    formats.push_back(kWebP);
+    for (const auto& [name, expected] : inputs) {
+        const std::wstring input = CorpusDir() + L"\\" + name;
+        ImageSize size = expected;
+        if (size == ImageSize{}) size = DecodedSize(input);
+        ASSERT_NE(size, ImageSize{}) << name;
+        for (const Format& format : formats) {
+            SCOPED_TRACE(testing::Message() << name << " to " << format.extension);
+            const std::wstring output = dir / (L"out." + std::wstring(format.extension));
+            ASSERT_TRUE(ConvertImageFile(input, output, format.mimeType, 75));
+            EXPECT_EQ(DecodedSize(output), size);
+        }
+    }
+}
+
+TEST(ConvertImageFile, BrokenAndOversizedWebPFailCleanly) {
+    TempDir dir;
+    std::string good = ReadBytes(CorpusDir() + L"\\webp\\pillow\\hopper.webp");
+    ASSERT_GT(good.size(), 100u);
+    // A lossless stream declaring 16384 x 16384: 1 GiB of pixels from a few bytes.
+    std::string bomb = std::string("RIFF\x1A\0\0\0WEBPVP8L\x0D\0\0\0\x2F", 21) +
+                       std::string("\xFF\xFF\xFF\x0F\x10\x07\x10\x11\x11\x88\x88\x08\0", 13);
+    const std::pair<const wchar_t*, std::string> inputs[] = {
+        {L"empty.webp", ""},
+        {L"signature_only.webp", good.substr(0, 12)},
+        {L"half.webp", good.substr(0, good.size() / 2)},
+        {L"noise.webp", good.substr(0, 30) + std::string(2000, '\x5A')},
+        {L"bomb.webp", bomb},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        WriteBytes(dir / name, bytes);
+        for (const wchar_t* mimeType : {L"image/png", L"image/webp"}) {
+            EXPECT_FALSE(ConvertImageFile(dir / name, dir / L"out.img", mimeType, 90)) << name;
+            EXPECT_FALSE(FileExists(dir / L"out.img")) << name;
         }
     }
 }
@@ -120,7 +183,7 @@ TEST(ConvertImageFile, UnknownMimeTypesFailAfterLoadingAndWriteNothing) {
     TempDir dir;
     const std::wstring input = dir / L"in.png";
     SaveTestImage(input, L"image/png");
-    for (const wchar_t* mimeType : {L"IMAGE/PNG", L"", L"image/x-unknown", L"image/webp"}) {
+    for (const wchar_t* mimeType : {L"IMAGE/PNG", L"", L"image/x-unknown", L"IMAGE/WEBP"}) {
         const std::wstring output = dir / L"out.img";
         EXPECT_FALSE(ConvertImageFile(input, output, mimeType, 90)) << mimeType;
         EXPECT_FALSE(FileExists(output)) << mimeType;
@@ -140,6 +203,56 @@ TEST(ConvertImageFile, ReplacesAnExistingOutputAndFailsOnAFolderOrMissingFolder)
     EXPECT_FALSE(ConvertImageFile(input, dir / L"folder.png", L"image/png", 90));
     EXPECT_FALSE(ConvertImageFile(input, dir / L"nowhere\\out.png", L"image/png", 90));
     EXPECT_FALSE(FolderExists(dir / L"nowhere"));
+}
+
+// Folder entries other than the ones named: a conversion leaves nothing else behind.
+std::vector<std::wstring> Entries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    SearchHandle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (search.valid()) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") names.push_back(name);
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ConvertImageFile, NeverWritesOntoItsOwnInput) {
+    TempDir dir;
+    std::vector<Format> formats(std::begin(kGdiplusFormats), std::end(kGdiplusFormats));
+    formats.push_back(kWebP);
+    for (const Format& format : formats) {
+        SCOPED_TRACE(testing::Message() << format.extension);
+        const std::wstring input = dir / (std::wstring(L"Photo.") + format.extension);
+        SaveTestImage(input, format.mimeType);
+        const std::string before = ReadBytes(input);
+        EXPECT_FALSE(ConvertImageFile(input, input, format.mimeType, 90));
+        // The same file by another spelling of its name.
+        EXPECT_FALSE(ConvertImageFile(input, dir / (std::wstring(L"PHOTO.") + format.extension),
+                                      format.mimeType, 90));
+        EXPECT_EQ(ReadBytes(input), before);
+        RemoveTree(input);
+    }
+    EXPECT_TRUE(Entries(dir.path()).empty()) << "no temporary file stays";
+}
+
+TEST(ConvertImageFile, LeavesOnlyTheFinishedOutputBehind) {
+    TempDir dir;
+    const std::wstring input = dir / L"in.png";
+    SaveTestImage(input, L"image/png");
+    ASSERT_TRUE(ConvertImageFile(input, dir / L"out.jpeg", L"image/jpeg", 90));
+    ASSERT_TRUE(ConvertImageFile(input, dir / L"out.webp", L"image/webp", 90));
+    // Saves that cannot be moved into place: onto a folder of that name.
+    MakeDir(dir / L"taken.png");
+    EXPECT_FALSE(ConvertImageFile(input, dir / L"taken.png", L"image/png", 90));
+    MakeDir(dir / L"taken.webp");
+    EXPECT_FALSE(ConvertImageFile(input, dir / L"taken.webp", L"image/webp", 90));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::wstring>{L"in.png", L"out.jpeg", L"out.webp",
+                                                              L"taken.png", L"taken.webp"}));
+    EXPECT_TRUE(Entries(dir / L"taken.png").empty());
 }
 
 }  // namespace

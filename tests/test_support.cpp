@@ -2,6 +2,7 @@
 
 #include "codec.h"
 #include "picture.h"
+#include "webp_codec.h"
 #include "resources.h"
 #include "test_config.h"
 
@@ -76,33 +77,59 @@ bool FolderExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width,
-                   UINT height) {
-    std::vector<UINT32> pixels(static_cast<size_t>(width) * height);
-    for (UINT y = 0; y < height; ++y)
-        for (UINT x = 0; x < width; ++x)
-            pixels[y * width + x] = 0xFF000000u | ((x * 255 / width) << 16) |
-                                    ((y * 255 / height) << 8) | ((x + y) % 2 ? 0xC0u : 0x40u);
+void SavePixels(const std::wstring& path, const std::wstring& mimeType, UINT width, UINT height,
+                const std::vector<ARGB>& pixels) {
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height);
+    std::vector<ARGB> copy = pixels;  // GDI+ wants a writable buffer
     GpBitmap* bitmap = nullptr;
     ASSERT_EQ(GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
                                         static_cast<INT>(width * 4), PixelFormat32bppARGB,
-                                        reinterpret_cast<BYTE*>(pixels.data()), &bitmap),
+                                        reinterpret_cast<BYTE*>(copy.data()), &bitmap),
               Ok);
     ImagePtr image(bitmap);
+    if (mimeType == kWebPMimeType) {
+        ASSERT_TRUE(SaveImageAsWebP(image.get(), path, 100));
+        return;
+    }
     if (mimeType == L"image/gif") image = ToIndexedColor(image.get());
     CLSID clsid;
     ASSERT_GE(GetEncoderClsid(mimeType, clsid), 0);
     ASSERT_EQ(GdipSaveImageToFile(image.get(), path.c_str(), &clsid, nullptr), Ok);
 }
 
+void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width,
+                   UINT height) {
+    std::vector<ARGB> pixels(static_cast<size_t>(width) * height);
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            pixels[y * width + x] = 0xFF000000u | ((x * 255 / width) << 16) |
+                                    ((y * 255 / height) << 8) | ((x + y) % 2 ? 0xC0u : 0x40u);
+    SavePixels(path, mimeType, width, height, pixels);
+}
+
 ImageSize DecodedSize(const std::wstring& path) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return {};
-    ImagePtr image(bitmap);
+    ImagePtr image = LoadImageFile(path);
     ImageSize size;
+    if (!image) return size;
     GdipGetImageWidth(image.get(), &size.width);
     GdipGetImageHeight(image.get(), &size.height);
     return size;
+}
+
+bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size) {
+    ImagePtr image = LoadImageFile(path);
+    if (!image) return false;
+    GdipGetImageWidth(image.get(), &size.width);
+    GdipGetImageHeight(image.get(), &size.height);
+    BitmapBitsLock bits(static_cast<GpBitmap*>(image.get()), size.width, size.height,
+                        ImageLockModeRead, PixelFormat32bppARGB);
+    if (!bits.locked()) return false;
+    pixels.clear();
+    for (UINT y = 0; y < size.height; ++y) {
+        const auto* row = reinterpret_cast<const ARGB*>(bits.row(y));
+        pixels.insert(pixels.end(), row, row + size.width);
+    }
+    return true;
 }
 
 namespace {
@@ -174,26 +201,6 @@ std::wstring FromUtf8(const std::string& text) {
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
-
-namespace {
-
-bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return false;
-    ImagePtr image(bitmap);
-    GdipGetImageWidth(image.get(), &size.width);
-    GdipGetImageHeight(image.get(), &size.height);
-    BitmapBitsLock bits(bitmap, size.width, size.height, ImageLockModeRead, PixelFormat32bppARGB);
-    if (!bits.locked()) return false;
-    pixels.clear();
-    for (UINT y = 0; y < size.height; ++y) {
-        const auto* row = reinterpret_cast<const ARGB*>(bits.row(y));
-        pixels.insert(pixels.end(), row, row + size.width);
-    }
-    return true;
-}
-
-}  // namespace
 
 double MeanChannelDifference(const std::wstring& pathA, const std::wstring& pathB) {
     std::vector<ARGB> a, b;

@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include <string>
+#include <vector>
 
 // The shared image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
 std::wstring CorpusDir();
@@ -31,7 +32,11 @@ std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);    // a file, not a folder
 bool FolderExists(const std::wstring& path);
 
-// Saves a width x height 32bpp ARGB test pattern with the encoder for mimeType.
+// Saves width x height 32bpp ARGB pixels (rows top down) with the encoder for mimeType.
+void SavePixels(const std::wstring& path, const std::wstring& mimeType, UINT width, UINT height,
+                const std::vector<ARGB>& pixels);
+
+// Saves a width x height colour pattern with the encoder for mimeType.
 void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width = 16,
                    UINT height = 12);
 
@@ -43,8 +48,11 @@ struct ImageSize {
     }
     bool operator!=(const ImageSize& other) const { return !(*this == other); }
 };
-// Size of the image GDI+ decodes from path; 0 x 0 when it cannot.
+// Size of the image the program decodes from path; 0 x 0 when it cannot.
 ImageSize DecodedSize(const std::wstring& path);
+
+// The decoded pixels of path as 32bpp ARGB, rows top down; false when it cannot be decoded.
+bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size);
 
 // True when the tests run under Wine, whose host is a Unix file system.
 bool RunningUnderWine();

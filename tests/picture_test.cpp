@@ -1,0 +1,242 @@
+// How pictures come out: orientation, transparency, metafiles, palettes.
+#include "codec.h"
+#include "exif.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+void PutU16(std::string& out, unsigned value, bool bigEndian) {
+    char a = static_cast<char>(value & 0xFF), b = static_cast<char>((value >> 8) & 0xFF);
+    out += bigEndian ? std::string{b, a} : std::string{a, b};
+}
+
+void PutU32(std::string& out, unsigned value, bool bigEndian) {
+    if (bigEndian) {
+        PutU16(out, value >> 16, true);
+        PutU16(out, value & 0xFFFF, true);
+    } else {
+        PutU16(out, value & 0xFFFF, false);
+        PutU16(out, value >> 16, false);
+    }
+}
+
+// TIFF-structured data whose first directory holds a dummy tag and the orientation.
+std::string TiffWithOrientation(unsigned orientation, bool bigEndian, unsigned type = 3) {
+    std::string tiff = bigEndian ? std::string("MM\0*", 4) : std::string("II*\0", 4);
+    PutU32(tiff, 8, bigEndian);
+    PutU16(tiff, 2, bigEndian);
+    for (unsigned tag : {0x010Fu, 0x0112u}) {  // camera make, then orientation
+        PutU16(tiff, tag, bigEndian);
+        PutU16(tiff, type, bigEndian);
+        PutU32(tiff, 1, bigEndian);
+        PutU16(tiff, tag == 0x0112 ? orientation : 0, bigEndian);
+        PutU16(tiff, 0, bigEndian);
+    }
+    PutU32(tiff, 0, bigEndian);
+    return tiff;
+}
+
+std::string Segment(unsigned char marker, const std::string& body) {
+    std::string segment = {'\xFF', static_cast<char>(marker)};
+    PutU16(segment, static_cast<unsigned>(body.size() + 2), true);
+    return segment + body;
+}
+
+// A JPEG's leading bytes with an Exif segment after others, as cameras write them.
+std::string JpegHeadWithOrientation(unsigned orientation, bool bigEndian) {
+    return std::string("\xFF\xD8", 2) + Segment(0xE0, std::string("JFIF\0\1\1", 7)) +
+           Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(orientation, bigEndian));
+}
+
+int Orientation(const std::string& bytes) {
+    return ReadOrientation(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+TEST(ReadOrientation, FindsTheTagInJpegExifAndTiffOfEitherByteOrder) {
+    for (unsigned orientation = 1; orientation <= 8; ++orientation) {
+        for (bool bigEndian : {false, true}) {
+            EXPECT_EQ(Orientation(JpegHeadWithOrientation(orientation, bigEndian)),
+                      static_cast<int>(orientation));
+            EXPECT_EQ(Orientation(TiffWithOrientation(orientation, bigEndian)),
+                      static_cast<int>(orientation));
+        }
+    }
+}
+
+TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
+    const std::string good = JpegHeadWithOrientation(6, false);
+    const std::string sos = std::string("\xFF\xD8", 2) + Segment(0xDA, "xx") +
+                            Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(6, false));
+    const std::pair<const char*, std::string> cases[] = {
+        {"empty", ""},
+        {"not an image", "hello, world"},
+        {"JPEG without Exif", std::string("\xFF\xD8", 2) + Segment(0xE0, "JFIF")},
+        {"cut inside the Exif segment", good.substr(0, good.size() - 9)},
+        {"cut inside the header", good.substr(0, 3)},
+        {"Exif after the picture data starts", sos},
+        {"orientation out of range", JpegHeadWithOrientation(9, false)},
+        {"orientation zero", JpegHeadWithOrientation(0, true)},
+        {"wrong value type", TiffWithOrientation(6, false, 4)},
+        {"directory beyond the data", std::string("II*\0\xFF\xFF\0\0", 8)},
+        {"segment length below its own size", std::string("\xFF\xD8\xFF\xE1\0\1Exif", 10)},
+    };
+    for (const auto& [name, bytes] : cases) EXPECT_EQ(Orientation(bytes), 1) << name;
+}
+
+// Upright test picture: red block top left, green block top right, blue elsewhere.
+ARGB UprightColor(UINT x, UINT y, UINT width, UINT height) {
+    if (y < height / 3 && x < width / 3) return 0xFFFF0000;
+    if (y < height / 3 && x >= width - width / 3) return 0xFF00FF00;
+    return 0xFF0000FF;
+}
+
+// Where stored pixel (column c, row r) shows in the upright picture, by the EXIF
+// definition of each orientation (which side row 0 and column 0 show).
+void UprightPosition(int orientation, UINT c, UINT r, UINT width, UINT height, UINT& x, UINT& y) {
+    switch (orientation) {
+        case 2: x = width - 1 - c; y = r; break;
+        case 3: x = width - 1 - c; y = height - 1 - r; break;
+        case 4: x = c; y = height - 1 - r; break;
+        case 5: x = r; y = c; break;
+        case 6: x = width - 1 - r; y = c; break;
+        case 7: x = width - 1 - r; y = height - 1 - c; break;
+        case 8: x = r; y = height - 1 - c; break;
+        default: x = c; y = r; break;
+    }
+}
+
+// A JPEG that shows the upright picture when turned as its orientation tag says.
+void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UINT height) {
+    bool swapped = orientation >= 5;
+    UINT storedWidth = swapped ? height : width, storedHeight = swapped ? width : height;
+    std::vector<ARGB> pixels(static_cast<size_t>(storedWidth) * storedHeight);
+    for (UINT r = 0; r < storedHeight; ++r)
+        for (UINT c = 0; c < storedWidth; ++c) {
+            UINT x, y;
+            UprightPosition(orientation, c, r, width, height, x, y);
+            pixels[r * storedWidth + c] = UprightColor(x, y, width, height);
+        }
+    SavePixels(path, L"image/jpeg", storedWidth, storedHeight, pixels);
+    std::string jpeg = ReadBytes(path);
+    ASSERT_EQ(jpeg.compare(0, 2, "\xFF\xD8"), 0);
+    WriteBytes(path, jpeg.substr(0, 2) +
+                         Segment(0xE1, std::string("Exif\0\0", 6) +
+                                           TiffWithOrientation(static_cast<unsigned>(orientation), false)) +
+                         jpeg.substr(2));
+}
+
+bool Near(ARGB pixel, ARGB expected, int tolerance) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>((pixel >> shift) & 0xFF) -
+                     static_cast<int>((expected >> shift) & 0xFF)) > tolerance)
+            return false;
+    return true;
+}
+
+TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
+    TempDir dir;
+    const UINT width = 48, height = 30;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(testing::Message() << "orientation " << orientation);
+        const std::wstring photo = dir / (L"photo" + std::to_wstring(orientation) + L".jpg");
+        SaveOrientedJpeg(photo, orientation, width, height);
+        const std::wstring png = dir / L"upright.png";
+        ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
+        std::vector<ARGB> pixels;
+        ImageSize size;
+        ASSERT_TRUE(DecodePixels(png, pixels, size));
+        ASSERT_EQ(size, (ImageSize{width, height}));
+        EXPECT_TRUE(Near(pixels[2 * width + 2], 0xFFFF0000, 60)) << "red top left";
+        EXPECT_TRUE(Near(pixels[2 * width + width - 3], 0xFF00FF00, 60)) << "green top right";
+        EXPECT_TRUE(Near(pixels[(height - 3) * width + 2], 0xFF0000FF, 60)) << "blue below";
+
+        const std::wstring jpeg = dir / L"upright.jpeg";
+        ASSERT_TRUE(ConvertImageFile(photo, jpeg, L"image/jpeg", 90));
+        EXPECT_EQ(DecodedSize(jpeg), (ImageSize{width, height}));
+        EXPECT_EQ(Orientation(ReadBytes(jpeg)), 1) << "the output must not be turned again";
+    }
+}
+
+TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElsewhere) {
+    TempDir dir;
+    const UINT width = 30, height = 10;
+    std::vector<ARGB> pixels(width * height);
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            pixels[y * width + x] = x < 10 ? 0x00000000 : x < 20 ? 0xFFC03010 : 0x800000FF;
+    const std::wstring source = dir / L"transparent.png";
+    SavePixels(source, L"image/png", width, height, pixels);
+
+    struct Case {
+        const wchar_t* mimeType;
+        bool keepsAlpha;
+        int tolerance;
+    };
+    const Case cases[] = {{L"image/jpeg", false, 24}, {L"image/bmp", false, 2},
+                          {L"image/gif", false, 24},  {L"image/png", true, 2},
+                          {L"image/tiff", true, 2},   {L"image/webp", true, 24}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mimeType);
+        const std::wstring output = dir / L"out.img";
+        ASSERT_TRUE(ConvertImageFile(source, output, c.mimeType, 100));
+        std::vector<ARGB> out;
+        ImageSize size;
+        ASSERT_TRUE(DecodePixels(output, out, size));
+        ASSERT_EQ(size, (ImageSize{width, height}));
+        ARGB clear = out[5 * width + 4], opaque = out[5 * width + 15], half = out[5 * width + 25];
+        EXPECT_TRUE(Near(opaque, 0xFFC03010, c.tolerance)) << std::hex << opaque;
+        EXPECT_EQ(opaque >> 24, 0xFFu);
+        if (c.keepsAlpha) {
+            EXPECT_LT(clear >> 24, 8u) << std::hex << clear;
+            EXPECT_NEAR(static_cast<int>(half >> 24), 0x80, 8) << std::hex << half;
+        } else {
+            EXPECT_TRUE(Near(clear, 0xFFFFFFFF, c.tolerance)) << "white, not black: " << std::hex << clear;
+            EXPECT_TRUE(Near(half, 0xFF7F7FFF, c.tolerance + 8)) << "blended over white: " << std::hex << half;
+        }
+    }
+}
+
+TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {
+    TempDir dir;
+    for (const wchar_t* name : {L"metafile\\pillow\\drawing.emf", L"metafile\\libemf2svg\\test-000.emf",
+                                L"metafile\\libwmf\\formula1.wmf", L"names\\Zeichnung_Größe.wmf"}) {
+        SCOPED_TRACE(testing::Message() << name);
+        const std::wstring input = CorpusDir() + L"\\" + name;
+        GpImage* loaded = nullptr;
+        ASSERT_EQ(GdipLoadImageFromFile(input.c_str(), &loaded), Ok);
+        ImagePtr metafile(loaded);
+        ImageSize own;
+        GdipGetImageWidth(loaded, &own.width);
+        GdipGetImageHeight(loaded, &own.height);
+
+        const std::wstring output = dir / L"drawing.png";
+        ASSERT_TRUE(ConvertImageFile(input, output, L"image/png", 90));
+        std::vector<ARGB> pixels;
+        ImageSize size;
+        ASSERT_TRUE(DecodePixels(output, pixels, size));
+        EXPECT_EQ(size, own);
+        size_t white = std::count(pixels.begin(), pixels.end(), 0xFFFFFFFF);
+        EXPECT_GT(white, 0u) << "the background is white";
+        EXPECT_LT(white, pixels.size()) << "something is drawn";
+    }
+}
+
+TEST(ConvertImageFile, BrokenMetafilesFail) {
+    TempDir dir;
+    // Empty, corrupt, and one that claims 14031 x 9920 pixels: a bomb.
+    for (const wchar_t* name : {L"broken\\empty\\empty.wmf",
+                                L"metafile\\libemf2svg\\bad_corrupted_2016-02-02-225639.emf",
+                                L"metafile\\libemf2svg\\bad_corrupted_2014-12-13-105759.emf"}) {
+        EXPECT_FALSE(ConvertImageFile(CorpusDir() + L"\\" + name, dir / L"out.png", L"image/png", 90))
+            << name;
+        EXPECT_FALSE(FileExists(dir / L"out.png"));
+    }
+}
+
+}  // namespace
