@@ -3,20 +3,53 @@
 #include "exif.h"
 #include "file_identity.h"
 #include "file_io.h"
+#include "gif_palette.h"
 #include "picture.h"
 #include "webp_codec.h"
+
+#include <shlwapi.h>
 
 #include <cwchar>
 #include <vector>
 
 namespace {
 
-// Orientation 1..8 of the photo at path, read by Vorandel itself: GDI+ under Wine does
-// not show a JPEG's EXIF data.
-int PhotoOrientation(const std::wstring& path) {
+// Largest file read whole into memory to be repaired before decoding.
+constexpr unsigned long long kMaxRepairBytes = 256ull * 1024 * 1024;
+
+std::vector<uint8_t> ReadHead(const std::wstring& path) {
     std::vector<uint8_t> head;
-    if (!ReadFileBytes(path, kOrientationHeadBytes, head, false)) return 1;
-    return ReadOrientation(head.data(), head.size());
+    ReadFileBytes(path, kOrientationHeadBytes, head, false);
+    return head;
+}
+
+// A GIF without any colour table, decoded from a copy in memory that has one.
+ImagePtr LoadPaletteLessGif(const std::wstring& path) {
+    std::vector<uint8_t> gif;
+    if (!ReadFileBytes(path, kMaxRepairBytes, gif, true) || !LacksGifPalette(gif)) return nullptr;
+    AddGreyPalette(gif);
+    StreamPtr stream(SHCreateMemStream(gif.data(), static_cast<UINT>(gif.size())));
+    GpBitmap* bitmap = nullptr;
+    if (!stream || GdipCreateBitmapFromStream(stream.get(), &bitmap) != Ok) return nullptr;
+    return ImagePtr(bitmap);
+}
+
+// Every input Vorandel takes, given the file's first bytes.
+ImagePtr DecodeImage(const std::wstring& path, const std::vector<uint8_t>& head) {
+    if (LacksGifPalette(head)) return LoadPaletteLessGif(path);
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
+    // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
+    if (IsWebPFile(path)) {
+        bitmap = nullptr;
+        return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
+    }
+    GpImage* loaded = nullptr;
+    if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return nullptr;
+    ImagePtr metafile(loaded);
+    ImageType type = ImageTypeUnknown;
+    if (GdipGetImageType(loaded, &type) != Ok || type != ImageTypeMetafile) return nullptr;
+    return RenderMetafile(loaded);
 }
 
 // Makes the picture one that the output format shows as the user saw the input.
@@ -65,21 +98,7 @@ bool SaveImageFile(GpImage* image, const std::wstring& inputPath, const std::wst
 
 }  // namespace
 
-ImagePtr LoadImageFile(const std::wstring& path) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
-    // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
-    if (IsWebPFile(path)) {
-        bitmap = nullptr;
-        return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
-    }
-    GpImage* loaded = nullptr;
-    if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return nullptr;
-    ImagePtr metafile(loaded);
-    ImageType type = ImageTypeUnknown;
-    if (GdipGetImageType(loaded, &type) != Ok || type != ImageTypeMetafile) return nullptr;
-    return RenderMetafile(loaded);
-}
+ImagePtr LoadImageFile(const std::wstring& path) { return DecodeImage(path, ReadHead(path)); }
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
     UINT count = 0;
@@ -115,10 +134,13 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality) {
-    ImagePtr image = LoadImageFile(inputPath);
+    std::vector<uint8_t> head = ReadHead(inputPath);
+    ImagePtr image = DecodeImage(inputPath, head);
     if (!image) return false;
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
-    if (!FitForFormat(image, PhotoOrientation(inputPath), mimeType)) return false;
+    // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
+    int orientation = ReadOrientation(head.data(), head.size());
+    if (!FitForFormat(image, orientation, mimeType)) return false;
     return SaveImageFile(image.get(), inputPath, outputPath, clsid, quality);
 }

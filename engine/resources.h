@@ -125,3 +125,9 @@ public:
 private:
     std::wstring path_;
 };
+
+struct ComReleaseDeleter {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+// A COM stream, such as a file held in memory.
+using StreamPtr = std::unique_ptr<IStream, ComReleaseDeleter>;

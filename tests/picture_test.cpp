@@ -1,6 +1,7 @@
 // How pictures come out: orientation, transparency, metafiles, palettes.
 #include "codec.h"
 #include "exif.h"
+#include "gif_palette.h"
 
 #include "test_support.h"
 
@@ -237,6 +238,56 @@ TEST(ConvertImageFile, BrokenMetafilesFail) {
             << name;
         EXPECT_FALSE(FileExists(dir / L"out.png"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Signature, 1x1 screen, screen flags, background, aspect.
+std::string GifStart(const char* version, unsigned char screenFlags) {
+    return std::string(version) + std::string("\1\0\1\0", 4) + static_cast<char>(screenFlags) +
+           std::string("\0\0", 2);
+}
+
+// Descriptor of a 1x1 picture at 0,0 with the given flags.
+std::string Picture(unsigned char flags) {
+    return std::string("\x2C\0\0\0\0\1\0\1\0", 9) + static_cast<char>(flags);
+}
+
+TEST(LacksGifPalette, OnlyAGifWithNoColourTableAnywhereBeforeItsFirstPicture) {
+    const std::string comment = std::string("\x21\xFE\x03" "abc" "\x00", 7);
+    const std::pair<const char*, std::pair<std::string, bool>> cases[] = {
+        {"no tables", {GifStart("GIF87a", 0x00) + Picture(0x00), true}},
+        {"no tables after extensions", {GifStart("GIF89a", 0x00) + comment + comment + Picture(0x00), true}},
+        {"global table", {GifStart("GIF89a", 0x80) + std::string(6, '\0') + Picture(0x00), false}},
+        {"local table", {GifStart("GIF89a", 0x00) + Picture(0x80), false}},
+        {"cut before the picture", {GifStart("GIF89a", 0x00) + comment.substr(0, 4), false}},
+        {"cut inside the descriptor", {GifStart("GIF89a", 0x00) + Picture(0x00).substr(0, 6), false}},
+        {"not a GIF", {std::string("\x89PNG\r\n\x1A\n") + std::string(20, '\0'), false}},
+        {"unknown version", {GifStart("GIF90a", 0x00) + Picture(0x00), false}},
+    };
+    for (const auto& [name, c] : cases) EXPECT_EQ(LacksGifPalette(Bytes(c.first)), c.second) << name;
+}
+
+TEST(AddGreyPalette, GivesAGlobalTableOfAllGreys) {
+    std::vector<uint8_t> gif = Bytes(GifStart("GIF87a", 0x00) + Picture(0x00));
+    AddGreyPalette(gif);
+    EXPECT_FALSE(LacksGifPalette(gif));
+    ASSERT_EQ(gif.size(), 13u + 768u + 10u);
+    EXPECT_EQ(gif[10] & 0x87, 0x87);
+    for (size_t i = 0; i < 256; ++i)
+        ASSERT_TRUE(gif[13 + 3 * i] == i && gif[14 + 3 * i] == i && gif[15 + 3 * i] == i) << i;
+}
+
+// Under Wine, GDI+ itself dies on this file; the program must not.
+TEST(ConvertImageFile, GifWithoutAnyColourTableConverts) {
+    TempDir dir;
+    const std::wstring input = CorpusDir() + L"\\wine-crash\\no_palette.gif";
+    ASSERT_TRUE(ConvertImageFile(input, dir / L"out.png", L"image/png", 90));
+    EXPECT_EQ(DecodedSize(dir / L"out.png"), (ImageSize{1, 1}));
 }
 
 }  // namespace

@@ -1,0 +1,13 @@
+// GIF files that carry no colour table at all. GDI+ under Wine reads a null palette on
+// them and takes the whole process down, so they are never handed to it as they are.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// True when the GIF that starts with these bytes has neither a global colour table nor
+// a local one on its first picture.
+bool LacksGifPalette(const std::vector<uint8_t>& head);
+
+// Gives such a GIF a global grey ramp, as GIF readers do by default.
+void AddGreyPalette(std::vector<uint8_t>& gif);
