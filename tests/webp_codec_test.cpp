@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -140,8 +139,9 @@ std::vector<ManifestEntry> CorpusWebPFiles() {
         if (columns.size() < 7 || columns[0].rfind("webp/", 0) != 0) continue;
         ManifestEntry entry;
         entry.path = Widen(columns[0]);
-        if (std::sscanf(columns[6].c_str(), "%ux%u", &entry.size.width, &entry.size.height) != 2)
-            continue;
+        std::istringstream size(columns[6]);  // "WxH", or an error text
+        char x = 0;
+        if (!(size >> entry.size.width >> x >> entry.size.height) || x != 'x') continue;
         entries.push_back(entry);
     }
     return entries;
