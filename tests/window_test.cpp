@@ -342,6 +342,17 @@ protected:
     }
 };
 
+std::wstring SelectedName(HWND tree) {
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!item.hItem || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return {};
+    return text;
+}
+
 // The picker is slow to fill under Wine, so one test takes it through a whole choice;
 // a cancel is left to the faster picker of the other tests.
 TEST_F(ShellPicker, TakesTheFolderChosenInIt) {
@@ -357,7 +368,13 @@ TEST_F(ShellPicker, TakesTheFolderChosenInIt) {
                 return TRUE;
             },
             reinterpret_cast<LPARAM>(&title));
-        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+        // The picker fills its tree after it shows; a selection made earlier is lost.
+        HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+        const std::wstring name = folder.substr(folder.rfind(L'\\') + 1);
+        for (int i = 0; i < 100 && SelectedName(tree) != name; ++i) {
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+            Sleep(50);
+        }
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     });
     Click(IDC_SELECT_DIR);
