@@ -98,7 +98,7 @@ DWORD WINAPI ConversionThread(LPVOID parameter) {
     int successCount = 0;
     int ordinal = 0;
     for (const std::wstring& file : files) {
-        // The window is gone; its controls take no more messages.
+        // The program is closing: no more files, and no window left to report to.
         if (g_runStopRequested) return 0;
         SendMessageW(g_hProgress, PBM_SETPOS, static_cast<WPARAM>(++ordinal), 0);
         FileOutcome outcome = ConvertOne(settings, outputRoot, file);
