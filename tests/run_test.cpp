@@ -424,6 +424,7 @@ TEST_F(ConversionRun, DISABLED_MeasureOverhead) {
     TempDir shown, minimised, direct;
     makeImages(shown);
     makeImages(minimised);
+    const std::vector<std::wstring> files = FindImageFiles(shown.path());
 
     double runs[2] = {};
     for (const TempDir* dir : {&shown, &minimised}) {
@@ -437,7 +438,7 @@ TEST_F(ConversionRun, DISABLED_MeasureOverhead) {
     // After the runs, so that the codec and the files are as warm as for the second run.
     Clock::time_point start = Clock::now();
     int index = 0;
-    for (const std::wstring& file : FindImageFiles(shown.path()))
+    for (const std::wstring& file : files)
         ConvertImageFile(file, direct / (std::to_wstring(index++) + L".bmp"), L"image/bmp", 90);
     const double codec = millisecondsSince(start);
     start = Clock::now();
