@@ -53,6 +53,45 @@ ImagePtr DrawOnWhite(GpImage* image, UINT width, UINT height, PixelFormat format
     return result;
 }
 
+// Plays a metafile's GDI records onto white. Wine's GDI+ crashes on some EMF+ records
+// (custom line caps) that GDI skips, and a dual EMF+ file holds the same picture in both.
+ImagePtr PlayOnWhite(GpMetafile* metafile, UINT width, UINT height) {
+    HENHMETAFILE handle = nullptr;
+    if (GdipGetHemfFromMetafile(metafile, &handle) != Ok) return nullptr;
+    EnhMetafilePtr records(handle);
+    MemoryDcPtr dc(CreateCompatibleDC(nullptr));
+    if (!dc) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = static_cast<LONG>(width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(height);  // rows top down, as GDI+ has them
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    GdiBitmapPtr canvas(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!canvas) return nullptr;
+    HGDIOBJ previous = SelectObject(dc.get(), canvas.get());
+    RECT area{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    FillRect(dc.get(), &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    BOOL played = PlayEnhMetaFile(dc.get(), records.get(), &area);
+    GdiFlush();
+    SelectObject(dc.get(), previous);
+    if (!played) return nullptr;
+
+    // A copy GDI+ owns: the canvas goes when this returns.
+    GpBitmap* view = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
+                                  static_cast<INT>(width * 4), PixelFormat32bppRGB,
+                                  static_cast<BYTE*>(bits), &view) != Ok)
+        return nullptr;
+    ImagePtr viewOwner(view);
+    GpBitmap* copy = nullptr;
+    if (GdipCloneBitmapAreaI(0, 0, static_cast<INT>(width), static_cast<INT>(height),
+                             PixelFormat32bppRGB, view, &copy) != Ok)
+        return nullptr;
+    return ImagePtr(copy);
+}
+
 // How to turn a picture so that it stands as EXIF orientation 1..8 says: a clockwise
 // turn, then a mirroring. Kept as two steps since Wine mirrors before turning when
 // given both at once, while Windows turns first.
@@ -144,5 +183,11 @@ ImagePtr RenderMetafile(GpImage* metafile) {
     UINT width = 0;
     UINT height = 0;
     if (!GetSize(metafile, width, height)) return nullptr;
-    return DrawOnWhite(metafile, width, height, PixelFormat32bppARGB);
+    MetafileHeader header{};
+    if (GdipGetMetafileHeaderFromMetafile(static_cast<GpMetafile*>(metafile), &header) != Ok)
+        return nullptr;
+    // Only GDI+ can draw an EMF+ file without GDI records.
+    if (header.Type == MetafileTypeEmfPlusOnly)
+        return DrawOnWhite(metafile, width, height, PixelFormat32bppARGB);
+    return PlayOnWhite(static_cast<GpMetafile*>(metafile), width, height);
 }

@@ -25,5 +25,6 @@ ImagePtr OnWhite(GpImage* image);
 bool TurnUpright(GpImage* image, int orientation);
 
 // A white bitmap of the metafile's own size at its own resolution with the metafile
-// drawn on it; null when it cannot be drawn or would be too large.
+// played on it (by GDI, or by GDI+ for EMF+ files without GDI records); null when it
+// cannot be played or would be too large.
 ImagePtr RenderMetafile(GpImage* metafile);

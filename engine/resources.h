@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 // A directory search started with FindFirstFileW; INVALID_HANDLE_VALUE means none.
 class SearchHandle {
@@ -131,3 +132,21 @@ struct ComReleaseDeleter {
 };
 // A COM stream, such as a file held in memory.
 using StreamPtr = std::unique_ptr<IStream, ComReleaseDeleter>;
+
+struct EnhMetafileDeleter {
+    void operator()(HENHMETAFILE metafile) const { DeleteEnhMetaFile(metafile); }
+};
+// An enhanced metafile handle for GDI playback.
+using EnhMetafilePtr = std::unique_ptr<std::remove_pointer_t<HENHMETAFILE>, EnhMetafileDeleter>;
+
+struct MemoryDcDeleter {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+// A memory device context to draw into a bitmap with GDI.
+using MemoryDcPtr = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+// A GDI bitmap, such as a DIB section.
+using GdiBitmapPtr = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;

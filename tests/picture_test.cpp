@@ -205,7 +205,9 @@ TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElse
 
 TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {
     TempDir dir;
+    // EA-test-file-101 is EMF+ that Wine's GDI+ dies drawing.
     for (const wchar_t* name : {L"metafile\\pillow\\drawing.emf", L"metafile\\libemf2svg\\test-000.emf",
+                                L"metafile\\libemf2svg\\EA-test-file-101.emf",
                                 L"metafile\\libwmf\\formula1.wmf", L"names\\Zeichnung_Größe.wmf"}) {
         SCOPED_TRACE(testing::Message() << name);
         const std::wstring input = CorpusDir() + L"\\" + name;
