@@ -13,7 +13,7 @@ quiet() { # run a noisy step; show its output only when it fails
 }
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
-          fonts-wqy-microhei dpkg-dev)
+          fonts-wqy-microhei fonts-dejavu-core dpkg-dev)
 
 install_packages() {
     local missing=()
@@ -27,15 +27,6 @@ install_packages() {
     quiet apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-prepare_wine() {
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    local prefix="${WINEPREFIX:-$HOME/.wine}"
-    [ -f "$prefix/system.reg" ] && return 0
-    log "preparing the Wine prefix $prefix (first time only)"
-    quiet wineboot --init
-    quiet wineserver --wait
-}
-
 build() {
     [ -f build/mingw/CMakeCache.txt ] || { log "configuring"; quiet cmake --preset mingw; }
     local out
@@ -47,8 +38,11 @@ build() {
 setup() {
     install_packages
     scripts/fetch-libwebp.sh
-    prepare_wine
+    scripts/prepare-wine
     build
+    # Wine's server outlives its programs for a moment; the next ones must start their own,
+    # on the display they are given.
+    WINEPREFIX="${WINEPREFIX:-$HOME/.vorandel/wine}" wineserver -w
 }
 
 case "${1:-}" in

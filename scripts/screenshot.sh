@@ -24,19 +24,9 @@ cp "$corpus/jpeg/libjpeg-turbo/testorig.jpg" "$corpus/tiff/libtiff/palette-1c-8b
 cp "$corpus/ico/pillow/python.ico" "$corpus/names/UPPER.PNG" "$demo/旅行/2023/"
 cp "$corpus/bmp/bmpsuite/g/pal8.bmp" "$corpus/bmp/bmpsuite/b/shortfile.bmp" "$demo/scans/"
 
-echo "preparing a Wine prefix for the picture"
-wineboot --init >/dev/null 2>&1
-# Without a window manager Wine draws the caption itself. The window's Chinese face is
-# missing on Linux: WenQuanYi stands in for it and for the controls' Tahoma, DejaVu for
-# the marks that WenQuanYi lacks.
-links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-{
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' /d 'WenQuanYi Micro Hei' /f
-    wine reg add "$links" /v 'WenQuanYi Micro Hei' /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans' /f
-    wine reg add "$links" /v Tahoma /t REG_MULTI_SZ \
-        /d 'wqy-microhei.ttc,WenQuanYi Micro Hei\0DejaVuSans.ttf,DejaVu Sans' /f
-} >/dev/null 2>&1
+scripts/prepare-wine
+# Without a window manager Wine draws the caption itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 # The next Wine process must start its own display driver inside the virtual display.
 wineserver -w
 
