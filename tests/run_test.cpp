@@ -250,6 +250,51 @@ TEST_F(ConversionRun, WritesJpegAtTheTrackbarsQuality) {
     EXPECT_EQ(ReadBytes(root + L"\\a.jpeg"), ReadBytes(reference / L"75.jpeg"));
 }
 
+// Every kind of input the window promises, WEBP and metafiles included, to WEBP.
+TEST_F(ConversionRun, ConvertsAMixedTreeToWebP) {
+    TempDir dir;
+    SaveTestImage(dir / L"a.png", L"image/png");
+    SaveTestImage(dir / L"b.bmp", L"image/bmp");
+    MakeDir(dir / L"sub");
+    SaveTestImage(dir / L"sub\\c.gif", L"image/gif");
+    SaveTestImage(dir / L"sub\\e.tiff", L"image/tiff");
+    MakeDir(dir / L"sub\\deep");
+    SaveTestImage(dir / L"sub\\deep\\d.jpg", L"image/jpeg");
+    const std::pair<const wchar_t*, const wchar_t*> fromCorpus[] = {
+        {L"webp\\pillow\\hopper.webp", L"f.webp"},
+        {L"webp\\image-webp\\random_lossy.webp", L"sub\\animated.webp"},
+        {L"mislabeled\\webp_data.png", L"sub\\webp_named.png"},
+        {L"metafile\\libemf2svg\\test-000.emf", L"g.emf"},
+        {L"metafile\\libwmf\\formula1.wmf", L"sub\\h.wmf"},
+        {L"ico\\pillow\\python.ico", L"i.ico"},
+    };
+    for (const auto& [from, to] : fromCorpus)
+        ASSERT_TRUE(CopyFileW((CorpusDir() + L"\\" + from).c_str(), (dir / to).c_str(), TRUE));
+    std::map<std::wstring, std::wstring> lineOfFile;
+    for (const wchar_t* file : {L"a.png", L"b.bmp", L"sub\\c.gif", L"sub\\e.tiff",
+                                L"sub\\deep\\d.jpg", L"f.webp", L"sub\\animated.webp",
+                                L"sub\\webp_named.png", L"g.emf", L"sub\\h.wmf", L"i.ico"})
+        lineOfFile[file] = Converted(file);
+    std::vector<std::wstring> fileLines = InScanOrder(dir.path(), lineOfFile);
+    ChooseFolder(dir.path());
+    SelectFormat(L"WEBP");
+    MarkLog();
+    RunToEnd();
+
+    const std::wstring root = dir / L"converted_images";
+    EXPECT_EQ(NewLogLines(), Joined(Joined(Header(L"WEBP", 90, 11), fileLines),
+                                    {L"转换完成! 成功: 11/11", L"输出目录: " + root}));
+    EXPECT_EQ(progress, ProgressOf(11));
+    std::set<std::wstring> outputs = ListFiles(root);
+    EXPECT_EQ(outputs.size(), 11u);
+    for (const std::wstring& output : outputs) {
+        EXPECT_EQ(output.substr(output.size() - 5), L".webp") << output;
+        EXPECT_NE(DecodedSize(root + L"\\" + output), ImageSize{}) << output;
+    }
+    EXPECT_EQ(DecodedSize(root + L"\\sub\\deep\\d.webp"), kTestSize);
+    EXPECT_EQ(DecodedSize(root + L"\\f.webp"), (ImageSize{128, 128}));
+}
+
 // Each early end writes its one line, leaves the progress bar alone and enables Start again.
 TEST_F(ConversionRun, EndsEarlyWithOneErrorLine) {
     struct Case {
