@@ -139,26 +139,9 @@ TEST_F(FindImageFilesTest, FolderLinkLoopsEnd) {
 
 // The corpus manifest records, per file, whether the scan must take it.
 TEST(FindImageFilesCorpus, ListsExactlyWhatTheManifestSaysTheScanTakes) {
-    std::string manifest = ReadBytes(CorpusDir() + L"\\MANIFEST.tsv");
-    ASSERT_FALSE(manifest.empty());
     std::vector<std::wstring> expected;
-    size_t lineStart = manifest.find('\n') + 1;  // past the header
-    while (lineStart < manifest.size()) {
-        size_t lineEnd = manifest.find('\n', lineStart);
-        std::string line = manifest.substr(lineStart, lineEnd - lineStart);
-        lineStart = lineEnd == std::string::npos ? manifest.size() : lineEnd + 1;
-        std::vector<std::string> columns;
-        for (size_t at = 0;;) {
-            size_t tab = line.find('\t', at);
-            columns.push_back(line.substr(at, tab - at));
-            if (tab == std::string::npos) break;
-            at = tab + 1;
-        }
-        if (columns.size() < 6 || columns[5] != "yes") continue;
-        std::wstring path = CorpusDir() + L"\\" + FromUtf8(columns[0]);
-        std::replace(path.begin(), path.end(), L'/', L'\\');
-        expected.push_back(path);
-    }
+    for (const std::vector<std::string>& row : ManifestRows())
+        if (row.size() > 5 && row[5] == "yes") expected.push_back(CorpusFile(FromUtf8(row[0])));
     std::vector<std::wstring> found = FindImageFiles(CorpusDir());
     std::sort(found.begin(), found.end());
     std::sort(expected.begin(), expected.end());

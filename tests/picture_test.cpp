@@ -123,7 +123,7 @@ void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UIN
             UprightPosition(orientation, c, r, width, height, x, y);
             pixels[r * storedWidth + c] = UprightColor(x, y, width, height);
         }
-    SavePixels(path, L"image/jpeg", storedWidth, storedHeight, pixels);
+    SavePixels(path, L"image/jpeg", {storedWidth, storedHeight}, pixels);
     std::string jpeg = ReadBytes(path);
     ASSERT_EQ(jpeg.compare(0, 2, "\xFF\xD8"), 0);
     WriteBytes(path, jpeg.substr(0, 2) +
@@ -149,13 +149,11 @@ TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
         SaveOrientedJpeg(photo, orientation, width, height);
         const std::wstring png = dir / L"upright.png";
         ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
-        std::vector<ARGB> pixels;
-        ImageSize size;
-        ASSERT_TRUE(DecodePixels(png, pixels, size));
-        ASSERT_EQ(size, (ImageSize{width, height}));
-        EXPECT_TRUE(Near(pixels[2 * width + 2], 0xFFFF0000, 60)) << "red top left";
-        EXPECT_TRUE(Near(pixels[2 * width + width - 3], 0xFF00FF00, 60)) << "green top right";
-        EXPECT_TRUE(Near(pixels[(height - 3) * width + 2], 0xFF0000FF, 60)) << "blue below";
+        Pixels pixels = DecodePixels(png);
+        ASSERT_EQ(pixels.size, (ImageSize{width, height}));
+        EXPECT_TRUE(Near(pixels.at(2, 2), 0xFFFF0000, 60)) << "red top left";
+        EXPECT_TRUE(Near(pixels.at(width - 3, 2), 0xFF00FF00, 60)) << "green top right";
+        EXPECT_TRUE(Near(pixels.at(2, height - 3), 0xFF0000FF, 60)) << "blue below";
 
         const std::wstring jpeg = dir / L"upright.jpeg";
         ASSERT_TRUE(ConvertImageFile(photo, jpeg, L"image/jpeg", 90));
@@ -172,7 +170,7 @@ TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElse
         for (UINT x = 0; x < width; ++x)
             pixels[y * width + x] = x < 10 ? 0x00000000 : x < 20 ? 0xFFC03010 : 0x800000FF;
     const std::wstring source = dir / L"transparent.png";
-    SavePixels(source, L"image/png", width, height, pixels);
+    SavePixels(source, L"image/png", {width, height}, pixels);
 
     struct Case {
         const wchar_t* mimeType;
@@ -186,11 +184,9 @@ TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElse
         SCOPED_TRACE(testing::Message() << c.mimeType);
         const std::wstring output = dir / L"out.img";
         ASSERT_TRUE(ConvertImageFile(source, output, c.mimeType, 100));
-        std::vector<ARGB> out;
-        ImageSize size;
-        ASSERT_TRUE(DecodePixels(output, out, size));
-        ASSERT_EQ(size, (ImageSize{width, height}));
-        ARGB clear = out[5 * width + 4], opaque = out[5 * width + 15], half = out[5 * width + 25];
+        Pixels out = DecodePixels(output);
+        ASSERT_EQ(out.size, (ImageSize{width, height}));
+        ARGB clear = out.at(4, 5), opaque = out.at(15, 5), half = out.at(25, 5);
         EXPECT_TRUE(Near(opaque, 0xFFC03010, c.tolerance)) << std::hex << opaque;
         EXPECT_EQ(opaque >> 24, 0xFFu);
         if (c.keepsAlpha) {
@@ -210,23 +206,19 @@ TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {
                                 L"metafile\\libemf2svg\\EA-test-file-101.emf",
                                 L"metafile\\libwmf\\formula1.wmf", L"names\\Zeichnung_Größe.wmf"}) {
         SCOPED_TRACE(testing::Message() << name);
-        const std::wstring input = CorpusDir() + L"\\" + name;
+        const std::wstring input = CorpusFile(name);
         GpImage* loaded = nullptr;
         ASSERT_EQ(GdipLoadImageFromFile(input.c_str(), &loaded), Ok);
         ImagePtr metafile(loaded);
-        ImageSize own;
-        GdipGetImageWidth(loaded, &own.width);
-        GdipGetImageHeight(loaded, &own.height);
+        ImageSize own = SizeOf(loaded);
 
         const std::wstring output = dir / L"drawing.png";
         ASSERT_TRUE(ConvertImageFile(input, output, L"image/png", 90));
-        std::vector<ARGB> pixels;
-        ImageSize size;
-        ASSERT_TRUE(DecodePixels(output, pixels, size));
-        EXPECT_EQ(size, own);
-        size_t white = std::count(pixels.begin(), pixels.end(), 0xFFFFFFFF);
+        Pixels pixels = DecodePixels(output);
+        EXPECT_EQ(pixels.size, own);
+        size_t white = std::count(pixels.argb.begin(), pixels.argb.end(), 0xFFFFFFFF);
         EXPECT_GT(white, 0u) << "the background is white";
-        EXPECT_LT(white, pixels.size()) << "something is drawn";
+        EXPECT_LT(white, pixels.argb.size()) << "something is drawn";
     }
 }
 
@@ -236,7 +228,7 @@ TEST(ConvertImageFile, BrokenMetafilesFail) {
     for (const wchar_t* name : {L"broken\\empty\\empty.wmf",
                                 L"metafile\\libemf2svg\\bad_corrupted_2016-02-02-225639.emf",
                                 L"metafile\\libemf2svg\\bad_corrupted_2014-12-13-105759.emf"}) {
-        EXPECT_FALSE(ConvertImageFile(CorpusDir() + L"\\" + name, dir / L"out.png", L"image/png", 90))
+        EXPECT_FALSE(ConvertImageFile(CorpusFile(name), dir / L"out.png", L"image/png", 90))
             << name;
         EXPECT_FALSE(FileExists(dir / L"out.png"));
     }
@@ -287,7 +279,7 @@ TEST(AddGreyPalette, GivesAGlobalTableOfAllGreys) {
 // Under Wine, GDI+ itself dies on this file; the program must not.
 TEST(ConvertImageFile, GifWithoutAnyColourTableConverts) {
     TempDir dir;
-    const std::wstring input = CorpusDir() + L"\\wine-crash\\no_palette.gif";
+    const std::wstring input = CorpusFile(L"wine-crash\\no_palette.gif");
     ASSERT_TRUE(ConvertImageFile(input, dir / L"out.png", L"image/png", 90));
     EXPECT_EQ(DecodedSize(dir / L"out.png"), (ImageSize{1, 1}));
 }

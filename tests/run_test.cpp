@@ -269,7 +269,7 @@ TEST_F(ConversionRun, ConvertsAMixedTreeToWebP) {
         {L"ico\\pillow\\python.ico", L"i.ico"},
     };
     for (const auto& [from, to] : fromCorpus)
-        ASSERT_TRUE(CopyFileW((CorpusDir() + L"\\" + from).c_str(), (dir / to).c_str(), TRUE));
+        ASSERT_TRUE(CopyFileW(CorpusFile(from).c_str(), (dir / to).c_str(), TRUE));
     std::map<std::wstring, std::wstring> lineOfFile;
     for (const wchar_t* file : {L"a.png", L"b.bmp", L"sub\\c.gif", L"sub\\e.tiff",
                                 L"sub\\deep\\d.jpg", L"f.webp", L"sub\\animated.webp",

@@ -8,15 +8,40 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
-std::wstring CorpusDir() {
-    std::wstring dir = VORANDEL_CORPUS_DIR_HOST;
-    if (!dir.empty() && dir[0] == L'/') dir = L"Z:" + dir;
-    std::replace(dir.begin(), dir.end(), L'/', L'\\');
-    return dir;
+std::wstring CorpusDir() { return CorpusFile(L""); }
+
+std::wstring CorpusFile(const std::wstring& relative) {
+    std::wstring path = VORANDEL_CORPUS_DIR_HOST;
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+    if (!relative.empty()) path += L"\\" + relative;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::vector<std::vector<std::string>> ManifestRows() {
+    std::string manifest = ReadBytes(CorpusFile(L"MANIFEST.tsv"));
+    std::vector<std::vector<std::string>> rows;
+    size_t lineStart = manifest.find('\n');  // past the header
+    while (lineStart != std::string::npos && ++lineStart < manifest.size()) {
+        size_t lineEnd = manifest.find('\n', lineStart);
+        std::string line = manifest.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd;
+        std::vector<std::string> columns;
+        for (size_t at = 0;;) {
+            size_t tab = line.find('\t', at);
+            columns.push_back(line.substr(at, tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        rows.push_back(std::move(columns));
+    }
+    return rows;
 }
 
 TempDir::TempDir() {
@@ -77,16 +102,46 @@ bool FolderExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void SavePixels(const std::wstring& path, const std::wstring& mimeType, UINT width, UINT height,
-                const std::vector<ARGB>& pixels) {
-    ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height);
-    std::vector<ARGB> copy = pixels;  // GDI+ wants a writable buffer
+ImageSize SizeOf(GpImage* image) {
+    ImageSize size;
+    GdipGetImageWidth(image, &size.width);
+    GdipGetImageHeight(image, &size.height);
+    return size;
+}
+
+Pixels ReadPixels(GpImage* image) {
+    Pixels pixels;
+    ImageSize size = SizeOf(image);
+    BitmapBitsLock bits(static_cast<GpBitmap*>(image), size.width, size.height,
+                        ImageLockModeRead, PixelFormat32bppARGB);
+    if (!bits.locked()) return pixels;
+    pixels.size = size;
+    for (UINT y = 0; y < size.height; ++y) {
+        const auto* row = reinterpret_cast<const ARGB*>(bits.row(y));
+        pixels.argb.insert(pixels.argb.end(), row, row + size.width);
+    }
+    return pixels;
+}
+
+ImagePtr MakeBitmap(const ImageSize& size, const std::vector<ARGB>& argb) {
     GpBitmap* bitmap = nullptr;
-    ASSERT_EQ(GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
-                                        static_cast<INT>(width * 4), PixelFormat32bppARGB,
-                                        reinterpret_cast<BYTE*>(copy.data()), &bitmap),
-              Ok);
+    if (argb.size() != static_cast<size_t>(size.width) * size.height ||
+        GdipCreateBitmapFromScan0(static_cast<INT>(size.width), static_cast<INT>(size.height), 0,
+                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+        return nullptr;
     ImagePtr image(bitmap);
+    BitmapBitsLock bits(bitmap, size.width, size.height, ImageLockModeWrite, PixelFormat32bppARGB);
+    if (!bits.locked()) return nullptr;
+    for (UINT y = 0; y < size.height; ++y)
+        std::copy(argb.begin() + y * size.width, argb.begin() + (y + 1) * size.width,
+                  reinterpret_cast<ARGB*>(bits.row(y)));
+    return image;
+}
+
+void SavePixels(const std::wstring& path, const std::wstring& mimeType, const ImageSize& size,
+                const std::vector<ARGB>& argb) {
+    ImagePtr image = MakeBitmap(size, argb);
+    ASSERT_TRUE(image);
     if (mimeType == kWebPMimeType) {
         ASSERT_TRUE(SaveImageAsWebP(image.get(), path, 100));
         return;
@@ -99,37 +154,36 @@ void SavePixels(const std::wstring& path, const std::wstring& mimeType, UINT wid
 
 void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width,
                    UINT height) {
-    std::vector<ARGB> pixels(static_cast<size_t>(width) * height);
+    std::vector<ARGB> argb(static_cast<size_t>(width) * height);
     for (UINT y = 0; y < height; ++y)
         for (UINT x = 0; x < width; ++x)
-            pixels[y * width + x] = 0xFF000000u | ((x * 255 / width) << 16) |
-                                    ((y * 255 / height) << 8) | ((x + y) % 2 ? 0xC0u : 0x40u);
-    SavePixels(path, mimeType, width, height, pixels);
+            argb[y * width + x] = 0xFF000000u | ((x * 255 / width) << 16) |
+                                  ((y * 255 / height) << 8) | ((x + y) % 2 ? 0xC0u : 0x40u);
+    SavePixels(path, mimeType, {width, height}, argb);
+}
+
+Pixels DecodePixels(const std::wstring& path) {
+    ImagePtr image = LoadImageFile(path);
+    return image ? ReadPixels(image.get()) : Pixels{};
 }
 
 ImageSize DecodedSize(const std::wstring& path) {
     ImagePtr image = LoadImageFile(path);
-    ImageSize size;
-    if (!image) return size;
-    GdipGetImageWidth(image.get(), &size.width);
-    GdipGetImageHeight(image.get(), &size.height);
-    return size;
+    return image ? SizeOf(image.get()) : ImageSize{};
 }
 
-bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size) {
-    ImagePtr image = LoadImageFile(path);
-    if (!image) return false;
-    GdipGetImageWidth(image.get(), &size.width);
-    GdipGetImageHeight(image.get(), &size.height);
-    BitmapBitsLock bits(static_cast<GpBitmap*>(image.get()), size.width, size.height,
-                        ImageLockModeRead, PixelFormat32bppARGB);
-    if (!bits.locked()) return false;
-    pixels.clear();
-    for (UINT y = 0; y < size.height; ++y) {
-        const auto* row = reinterpret_cast<const ARGB*>(bits.row(y));
-        pixels.insert(pixels.end(), row, row + size.width);
-    }
-    return true;
+Difference ColourDifference(const Pixels& a, const Pixels& b) {
+    Difference difference;
+    if (a.size != b.size || a.argb.empty()) return {1e9, 255};
+    double total = 0;
+    for (size_t i = 0; i < a.argb.size(); ++i)
+        for (int shift : {0, 8, 16}) {
+            int d = std::abs(Channel(a.argb[i], shift) - Channel(b.argb[i], shift));
+            total += d;
+            difference.largest = std::max(difference.largest, d);
+        }
+    difference.mean = total / (3.0 * static_cast<double>(a.argb.size()));
+    return difference;
 }
 
 namespace {
@@ -200,18 +254,4 @@ std::wstring FromUtf8(const std::string& text) {
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
-}
-
-double MeanChannelDifference(const std::wstring& pathA, const std::wstring& pathB) {
-    std::vector<ARGB> a, b;
-    ImageSize sizeA, sizeB;
-    if (!DecodePixels(pathA, a, sizeA) || !DecodePixels(pathB, b, sizeB) || sizeA != sizeB ||
-        a.empty())
-        return -1;
-    double total = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        for (int shift : {0, 8, 16})
-            total += std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
-                              static_cast<int>((b[i] >> shift) & 0xFF));
-    return total / (3.0 * static_cast<double>(a.size()));
 }

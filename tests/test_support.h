@@ -1,13 +1,18 @@
 // Helpers the tests share: scratch folders, files and small images made on the spot.
 #pragma once
 
-#include "platform.h"
+#include "resources.h"
 
 #include <string>
 #include <vector>
 
 // The shared image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
 std::wstring CorpusDir();
+// A file of the corpus by its path inside it, with / or \ between names.
+std::wstring CorpusFile(const std::wstring& relative);
+
+// The rows of the corpus's MANIFEST.tsv below its header, split into columns.
+std::vector<std::vector<std::string>> ManifestRows();
 
 // A fresh folder under %TEMP%, removed with everything in it when the test ends.
 class TempDir {
@@ -32,14 +37,6 @@ std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);    // a file, not a folder
 bool FolderExists(const std::wstring& path);
 
-// Saves width x height 32bpp ARGB pixels (rows top down) with the encoder for mimeType.
-void SavePixels(const std::wstring& path, const std::wstring& mimeType, UINT width, UINT height,
-                const std::vector<ARGB>& pixels);
-
-// Saves a width x height colour pattern with the encoder for mimeType.
-void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width = 16,
-                   UINT height = 12);
-
 struct ImageSize {
     UINT width = 0;
     UINT height = 0;
@@ -48,11 +45,39 @@ struct ImageSize {
     }
     bool operator!=(const ImageSize& other) const { return !(*this == other); }
 };
-// Size of the image the program decodes from path; 0 x 0 when it cannot.
+
+// Pixels as 0xAARRGGBB, rows top down.
+struct Pixels {
+    ImageSize size;
+    std::vector<ARGB> argb;
+    ARGB at(UINT x, UINT y) const { return argb[static_cast<size_t>(y) * size.width + x]; }
+};
+
+inline int Channel(ARGB pixel, int shift) { return static_cast<int>((pixel >> shift) & 0xFF); }
+
+ImageSize SizeOf(GpImage* image);
+// The image's pixels; empty when they cannot be read.
+Pixels ReadPixels(GpImage* image);
+// A 32bpp ARGB bitmap of its own with these pixels; null on failure.
+ImagePtr MakeBitmap(const ImageSize& size, const std::vector<ARGB>& argb);
+
+// Saves pixels with the encoder for mimeType (WebP through Vorandel's own).
+void SavePixels(const std::wstring& path, const std::wstring& mimeType, const ImageSize& size,
+                const std::vector<ARGB>& argb);
+// Saves a width x height colour pattern with the encoder for mimeType.
+void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width = 16,
+                   UINT height = 12);
+
+// What the program decodes from path (empty when it cannot), and its size (0 x 0 then).
+Pixels DecodePixels(const std::wstring& path);
 ImageSize DecodedSize(const std::wstring& path);
 
-// The decoded pixels of path as 32bpp ARGB, rows top down; false when it cannot be decoded.
-bool DecodePixels(const std::wstring& path, std::vector<ARGB>& pixels, ImageSize& size);
+// Mean and largest difference over the colour channels of two pictures of one size.
+struct Difference {
+    double mean = 0;
+    int largest = 0;
+};
+Difference ColourDifference(const Pixels& a, const Pixels& b);
 
 // True when the tests run under Wine, whose host is a Unix file system.
 bool RunningUnderWine();
@@ -67,6 +92,3 @@ bool MakeHostLink(const std::wstring& link, const std::string& hostTarget);
 
 std::wstring FromUtf8(const std::string& text);
 
-// Mean absolute difference per colour channel between two decodable images of one size;
-// a negative value when they cannot be compared.
-double MeanChannelDifference(const std::wstring& pathA, const std::wstring& pathB);

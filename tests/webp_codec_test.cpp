@@ -8,25 +8,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
 namespace {
-
-std::wstring Corpus(const std::wstring& relative) {
-    std::wstring path = CorpusDir() + L"\\" + relative;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
-std::wstring Widen(const std::string& utf8) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                     nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
-    return wide;
-}
 
 std::string Narrow(const std::wstring& wide) {
     int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
@@ -35,33 +20,6 @@ std::string Narrow(const std::wstring& wide) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
                         length, nullptr, nullptr);
     return narrow;
-}
-
-// Pixels as 0xAARRGGBB, row by row.
-struct Pixels {
-    UINT width = 0;
-    UINT height = 0;
-    std::vector<uint32_t> argb;
-    uint32_t at(UINT x, UINT y) const { return argb[static_cast<size_t>(y) * width + x]; }
-};
-
-Pixels ReadPixels(GpImage* image) {
-    Pixels pixels;
-    GdipGetImageWidth(image, &pixels.width);
-    GdipGetImageHeight(image, &pixels.height);
-    GpRect all(0, 0, static_cast<INT>(pixels.width), static_cast<INT>(pixels.height));
-    BitmapData locked{};
-    GpBitmap* bitmap = static_cast<GpBitmap*>(image);
-    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &locked) != Ok)
-        return {};
-    pixels.argb.resize(static_cast<size_t>(pixels.width) * pixels.height);
-    for (UINT y = 0; y < pixels.height; ++y) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(
-            static_cast<const uint8_t*>(locked.Scan0) + static_cast<ptrdiff_t>(y) * locked.Stride);
-        std::copy(row, row + pixels.width, pixels.argb.begin() + y * pixels.width);
-    }
-    GdipBitmapUnlockBits(bitmap, &locked);
-    return pixels;
 }
 
 ImagePtr LoadWithGdiplus(const std::wstring& path) {
@@ -76,52 +34,6 @@ ImagePtr LoadWebP(const std::wstring& path) {
     return ImagePtr(bitmap);
 }
 
-ImagePtr MakeBitmap(UINT width, UINT height, const std::vector<uint32_t>& argb) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
-                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
-        return nullptr;
-    ImagePtr image(bitmap);
-    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    BitmapData locked{};
-    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeWrite, PixelFormat32bppARGB, &locked) != Ok)
-        return nullptr;
-    for (UINT y = 0; y < height; ++y)
-        std::copy(argb.begin() + y * width, argb.begin() + (y + 1) * width,
-                  reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.Scan0) +
-                                              static_cast<ptrdiff_t>(y) * locked.Stride));
-    GdipBitmapUnlockBits(bitmap, &locked);
-    return image;
-}
-
-int Channel(uint32_t argb, int shift) { return static_cast<int>((argb >> shift) & 0xFF); }
-
-// Mean and largest absolute difference over the colour channels of two same-sized images.
-struct Difference {
-    double mean = 0;
-    int largest = 0;
-};
-
-Difference ColourDifference(const Pixels& a, const Pixels& b) {
-    Difference difference;
-    double total = 0;
-    for (size_t i = 0; i < a.argb.size(); ++i)
-        for (int shift : {0, 8, 16}) {
-            int d = std::abs(Channel(a.argb[i], shift) - Channel(b.argb[i], shift));
-            total += d;
-            difference.largest = std::max(difference.largest, d);
-        }
-    difference.mean = total / (3.0 * static_cast<double>(a.argb.size()));
-    return difference;
-}
-
-ImageSize SizeOf(GpImage* image) {
-    ImageSize size;
-    GdipGetImageWidth(image, &size.width);
-    GdipGetImageHeight(image, &size.height);
-    return size;
-}
-
 struct ManifestEntry {
     std::wstring path;
     ImageSize size;
@@ -129,17 +41,12 @@ struct ManifestEntry {
 
 // Every WebP file of the corpus's webp/ folder with the size ImageMagick reported for it.
 std::vector<ManifestEntry> CorpusWebPFiles() {
-    std::ifstream manifest((CorpusDir() + L"\\MANIFEST.tsv").c_str());
     std::vector<ManifestEntry> entries;
-    std::string line;
-    while (std::getline(manifest, line)) {
-        std::vector<std::string> columns;
-        std::stringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) columns.push_back(field);
-        if (columns.size() < 7 || columns[0].rfind("webp/", 0) != 0) continue;
+    for (const std::vector<std::string>& row : ManifestRows()) {
+        if (row.size() < 7 || row[0].rfind("webp/", 0) != 0) continue;
         ManifestEntry entry;
-        entry.path = Widen(columns[0]);
-        std::istringstream size(columns[6]);  // "WxH", or an error text
+        entry.path = FromUtf8(row[0]);
+        std::istringstream size(row[6]);  // "WxH", or an error text
         char x = 0;
         if (!(size >> entry.size.width >> x >> entry.size.height) || x != 'x') continue;
         entries.push_back(entry);
@@ -150,7 +57,7 @@ std::vector<ManifestEntry> CorpusWebPFiles() {
 // Copies a corpus file into dir, with patch applied to its bytes.
 std::wstring PatchedCopy(const TempDir& dir, const std::wstring& source, const std::wstring& name,
                          void (*patch)(std::string&)) {
-    std::string bytes = ReadBytes(Corpus(source));
+    std::string bytes = ReadBytes(CorpusFile(source));
     patch(bytes);
     std::wstring path = dir / name;
     WriteBytes(path, bytes);
@@ -165,17 +72,17 @@ void PutLE(std::string& bytes, size_t offset, uint32_t value, int count) {
 }  // namespace
 
 TEST(WebPSignature, TellsWebPContentWhateverTheName) {
-    EXPECT_TRUE(IsWebPFile(Corpus(L"webp/pillow/hopper.webp")));
-    EXPECT_TRUE(IsWebPFile(Corpus(L"mislabeled/webp_data.png")));
-    EXPECT_TRUE(IsWebPFile(Corpus(L"names/日本語のファイル.webp")));
+    EXPECT_TRUE(IsWebPFile(CorpusFile(L"webp/pillow/hopper.webp")));
+    EXPECT_TRUE(IsWebPFile(CorpusFile(L"mislabeled/webp_data.png")));
+    EXPECT_TRUE(IsWebPFile(CorpusFile(L"names/日本語のファイル.webp")));
     // The signature alone decides; a cut file still has it.
-    EXPECT_TRUE(IsWebPFile(Corpus(L"broken/truncated/test_trunc_half.webp")));
+    EXPECT_TRUE(IsWebPFile(CorpusFile(L"broken/truncated/test_trunc_half.webp")));
 
-    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/wrong-content/riff_not_webp.webp")));
-    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/wrong-content/noise.webp")));
-    EXPECT_FALSE(IsWebPFile(Corpus(L"broken/empty/empty.webp")));
-    EXPECT_FALSE(IsWebPFile(Corpus(L"png/pillow/hopper.png")));
-    EXPECT_FALSE(IsWebPFile(Corpus(L"no such file.webp")));
+    EXPECT_FALSE(IsWebPFile(CorpusFile(L"broken/wrong-content/riff_not_webp.webp")));
+    EXPECT_FALSE(IsWebPFile(CorpusFile(L"broken/wrong-content/noise.webp")));
+    EXPECT_FALSE(IsWebPFile(CorpusFile(L"broken/empty/empty.webp")));
+    EXPECT_FALSE(IsWebPFile(CorpusFile(L"png/pillow/hopper.png")));
+    EXPECT_FALSE(IsWebPFile(CorpusFile(L"no such file.webp")));
     EXPECT_FALSE(IsWebPFile(CorpusDir()));
 }
 
@@ -185,7 +92,7 @@ TEST(WebPDecode, EveryCorpusWebPDecodesWithItsSize) {
     for (const ManifestEntry& entry : entries) {
         SCOPED_TRACE(Narrow(entry.path));
         GpBitmap* bitmap = nullptr;
-        ASSERT_EQ(LoadWebPBitmap(Corpus(entry.path), &bitmap), Ok);
+        ASSERT_EQ(LoadWebPBitmap(CorpusFile(entry.path), &bitmap), Ok);
         ImagePtr image(bitmap);
         EXPECT_EQ(SizeOf(image.get()), entry.size);
         PixelFormat format = 0;
@@ -196,7 +103,7 @@ TEST(WebPDecode, EveryCorpusWebPDecodesWithItsSize) {
 
 TEST(WebPDecode, WebPContentUnderAnyNameDecodes) {
     for (const wchar_t* name : {L"mislabeled/webp_data.png", L"names/日本語のファイル.webp"}) {
-        ImagePtr image = LoadWebP(Corpus(name));
+        ImagePtr image = LoadWebP(CorpusFile(name));
         ASSERT_TRUE(image) << Narrow(name);
         EXPECT_EQ(SizeOf(image.get()), (ImageSize{128, 128}));
     }
@@ -204,8 +111,8 @@ TEST(WebPDecode, WebPContentUnderAnyNameDecodes) {
 
 TEST(WebPDecode, ColoursMatchTheSamePictureDecodedByGdiplus) {
     // hopper.webp is a lossy copy of hopper.png: swapped or misplaced channels would show.
-    ImagePtr webp = LoadWebP(Corpus(L"webp/pillow/hopper.webp"));
-    ImagePtr png = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ImagePtr webp = LoadWebP(CorpusFile(L"webp/pillow/hopper.webp"));
+    ImagePtr png = LoadWithGdiplus(CorpusFile(L"png/pillow/hopper.png"));
     ASSERT_TRUE(webp);
     ASSERT_TRUE(png);
     Pixels a = ReadPixels(webp.get());
@@ -215,7 +122,7 @@ TEST(WebPDecode, ColoursMatchTheSamePictureDecodedByGdiplus) {
 }
 
 TEST(WebPDecode, AlphaAndAnimationFirstFrame) {
-    ImagePtr transparent = LoadWebP(Corpus(L"webp/pillow/transparent.webp"));
+    ImagePtr transparent = LoadWebP(CorpusFile(L"webp/pillow/transparent.webp"));
     ASSERT_TRUE(transparent);
     Pixels pixels = ReadPixels(transparent.get());
     size_t clear = 0;
@@ -231,7 +138,7 @@ TEST(WebPDecode, AlphaAndAnimationFirstFrame) {
     for (const wchar_t* name : {L"webp/pillow/iss634.webp", L"webp/image-webp/random_lossy.webp",
                                 L"webp/image-webp/random_lossless.webp"}) {
         SCOPED_TRACE(Narrow(name));
-        ImagePtr animated = LoadWebP(Corpus(name));
+        ImagePtr animated = LoadWebP(CorpusFile(name));
         ASSERT_TRUE(animated);
         Pixels frame = ReadPixels(animated.get());
         size_t visible = 0;
@@ -243,18 +150,18 @@ TEST(WebPDecode, AlphaAndAnimationFirstFrame) {
 TEST(WebPDecode, BrokenInputFailsCleanly) {
     TempDir dir;
     std::vector<std::wstring> bad = {
-        Corpus(L"broken/empty/empty.webp"),
-        Corpus(L"broken/truncated/lossless1_trunc_40b.webp"),
-        Corpus(L"broken/truncated/test_trunc_half.webp"),
-        Corpus(L"broken/wrong-content/noise.webp"),
-        Corpus(L"broken/wrong-content/riff_not_webp.webp"),
-        Corpus(L"png/pillow/hopper.png"),
-        Corpus(L"no such file.webp"),
+        CorpusFile(L"broken/empty/empty.webp"),
+        CorpusFile(L"broken/truncated/lossless1_trunc_40b.webp"),
+        CorpusFile(L"broken/truncated/test_trunc_half.webp"),
+        CorpusFile(L"broken/wrong-content/noise.webp"),
+        CorpusFile(L"broken/wrong-content/riff_not_webp.webp"),
+        CorpusFile(L"png/pillow/hopper.png"),
+        CorpusFile(L"no such file.webp"),
         CorpusDir(),
     };
     // Signature only; an animation cut inside its first frame; a lossless file cut short.
-    std::string animation = ReadBytes(Corpus(L"webp/image-webp/random_lossy.webp"));
-    std::string lossless = ReadBytes(Corpus(L"webp/libwebp-test-data/lossless1.webp"));
+    std::string animation = ReadBytes(CorpusFile(L"webp/image-webp/random_lossy.webp"));
+    std::string lossless = ReadBytes(CorpusFile(L"webp/libwebp-test-data/lossless1.webp"));
     WriteBytes(dir / L"signature.webp", animation.substr(0, 12));
     WriteBytes(dir / L"animation_cut.webp", animation.substr(0, animation.size() / 3));
     WriteBytes(dir / L"lossless_cut.webp", lossless.substr(0, lossless.size() - 100));
@@ -311,16 +218,16 @@ TEST(WebPDecode, PixelLimitIsCheckedBeforeDecoding) {
                           Case{L"webp/image-webp/random_lossy.webp", 99ull * 87}}) {
         SCOPED_TRACE(Narrow(c.path));
         GpBitmap* bitmap = nullptr;
-        EXPECT_NE(LoadWebPBitmap(Corpus(c.path), &bitmap, c.pixels - 1), Ok);
+        EXPECT_NE(LoadWebPBitmap(CorpusFile(c.path), &bitmap, c.pixels - 1), Ok);
         EXPECT_EQ(bitmap, nullptr);
-        ASSERT_EQ(LoadWebPBitmap(Corpus(c.path), &bitmap, c.pixels), Ok);
+        ASSERT_EQ(LoadWebPBitmap(CorpusFile(c.path), &bitmap, c.pixels), Ok);
         ImagePtr image(bitmap);
     }
 }
 
 TEST(WebPEncode, LosslessSourceAtQuality100StaysVisuallyIdentical) {
     TempDir dir;
-    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ImagePtr source = LoadWithGdiplus(CorpusFile(L"png/pillow/hopper.png"));
     ASSERT_TRUE(source);
     std::wstring out = dir / L"hopper.webp";
     ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 100));
@@ -338,7 +245,7 @@ TEST(WebPEncode, LosslessSourceAtQuality100StaysVisuallyIdentical) {
 
 TEST(WebPEncode, LowQualityGivesAClearlySmallerFile) {
     TempDir dir;
-    ImagePtr photo = LoadWithGdiplus(Corpus(L"jpeg/pillow/flower.jpg"));
+    ImagePtr photo = LoadWithGdiplus(CorpusFile(L"jpeg/pillow/flower.jpg"));
     ASSERT_TRUE(photo);
     ASSERT_TRUE(SaveImageAsWebP(photo.get(), dir / L"q10.webp", 10));
     ASSERT_TRUE(SaveImageAsWebP(photo.get(), dir / L"q90.webp", 90));
@@ -356,13 +263,13 @@ TEST(WebPEncode, AlphaSurvives) {
     // Left third transparent, middle half-transparent, right opaque; colours vary.
     const UINT width = 48;
     const UINT height = 32;
-    std::vector<uint32_t> argb(width * height);
+    std::vector<ARGB> argb(width * height);
     for (UINT y = 0; y < height; ++y)
         for (UINT x = 0; x < width; ++x) {
             uint32_t alpha = x < 16 ? 0x00 : x < 32 ? 0x80 : 0xFF;
             argb[y * width + x] = alpha << 24 | (x * 5) << 16 | (y * 7) << 8 | 0x60;
         }
-    ImagePtr source = MakeBitmap(width, height, argb);
+    ImagePtr source = MakeBitmap({width, height}, argb);
     ASSERT_TRUE(source);
     std::wstring out = dir / L"alpha.webp";
     ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 75));
@@ -384,7 +291,7 @@ TEST(WebPEncode, EveryPixelFormatGdiplusDecodesIsEncoded) {
           L"png/pillow/i_trns.png", L"bmp/pillow/hopper_rle8.bmp",
           L"jpeg/pillow/pil_sample_cmyk.jpg", L"tiff/pillow/hopper_g4.tif"}) {
         SCOPED_TRACE(Narrow(name));
-        ImagePtr source = LoadWithGdiplus(Corpus(name));
+        ImagePtr source = LoadWithGdiplus(CorpusFile(name));
         ASSERT_TRUE(source);
         std::wstring out = dir / L"out.webp";
         ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 75));
@@ -425,7 +332,7 @@ TEST(WebPEncode, ReplacesAnExistingFile) {
     TempDir dir;
     std::wstring out = dir / L"out.webp";
     WriteBytes(out, std::string(100000, 'x'));
-    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ImagePtr source = LoadWithGdiplus(CorpusFile(L"png/pillow/hopper.png"));
     ASSERT_TRUE(source);
     ASSERT_TRUE(SaveImageAsWebP(source.get(), out, 50));
     EXPECT_TRUE(IsWebPFile(out));
@@ -434,7 +341,7 @@ TEST(WebPEncode, ReplacesAnExistingFile) {
 
 TEST(WebPEncode, FailuresWriteNothing) {
     TempDir dir;
-    ImagePtr source = LoadWithGdiplus(Corpus(L"png/pillow/hopper.png"));
+    ImagePtr source = LoadWithGdiplus(CorpusFile(L"png/pillow/hopper.png"));
     ASSERT_TRUE(source);
     std::wstring out = dir / L"out.webp";
     EXPECT_FALSE(SaveImageAsWebP(nullptr, out, 75));
@@ -451,7 +358,7 @@ TEST(WebPEncode, FailuresWriteNothing) {
 
     // A metafile is not a bitmap: it must be rendered onto one first.
     GpImage* metafile = nullptr;
-    ASSERT_EQ(GdipLoadImageFromFile(Corpus(L"metafile/pillow/drawing.emf").c_str(), &metafile), Ok);
+    ASSERT_EQ(GdipLoadImageFromFile(CorpusFile(L"metafile/pillow/drawing.emf").c_str(), &metafile), Ok);
     ImagePtr metafileImage(metafile);
     EXPECT_FALSE(SaveImageAsWebP(metafileImage.get(), out, 75));
     EXPECT_FALSE(FileExists(out));
