@@ -14,9 +14,6 @@
 
 namespace {
 
-// Largest file read whole into memory to be repaired before decoding.
-constexpr unsigned long long kMaxRepairBytes = 256ull * 1024 * 1024;
-
 std::vector<uint8_t> ReadHead(const std::wstring& path) {
     std::vector<uint8_t> head;
     ReadFileBytes(path, kOrientationHeadBytes, head, false);
@@ -26,7 +23,7 @@ std::vector<uint8_t> ReadHead(const std::wstring& path) {
 // A GIF without any colour table, decoded from a copy in memory that has one.
 ImagePtr LoadPaletteLessGif(const std::wstring& path) {
     std::vector<uint8_t> gif;
-    if (!ReadFileBytes(path, kMaxRepairBytes, gif, true) || !LacksGifPalette(gif)) return nullptr;
+    if (!ReadFileBytes(path, kMaxFileBytes, gif, true) || !LacksGifPalette(gif)) return nullptr;
     AddGreyPalette(gif);
     StreamPtr stream(SHCreateMemStream(gif.data(), static_cast<UINT>(gif.size())));
     GpBitmap* bitmap = nullptr;

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// Largest file read whole into memory (to decode it or repair it first).
+constexpr unsigned long long kMaxFileBytes = 256ull * 1024 * 1024;
+
 // Reads up to maxBytes from the start of the file into bytes; with wholeFile, a larger file
 // is refused instead. False when it cannot be opened or read.
 bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,

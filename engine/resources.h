@@ -96,7 +96,10 @@ public:
     BitmapBitsLock& operator=(const BitmapBitsLock&) = delete;
 
     bool locked() const { return locked_; }
-    BYTE* row(UINT y) const { return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride; }
+    const BitmapData& data() const { return data_; }
+    BYTE* row(UINT y) const {
+        return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride;
+    }
 
 private:
     GpBitmap* bitmap_;

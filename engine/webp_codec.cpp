@@ -76,7 +76,7 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
     *bitmap = nullptr;
 
     std::vector<uint8_t> data;
-    if (!ReadFileBytes(path, kWebPMaxFileBytes, data, true)) return Win32Error;
+    if (!ReadFileBytes(path, kMaxFileBytes, data, true)) return Win32Error;
     if (!HasWebPSignature(data.data(), data.size())) return UnknownImageFormat;
 
     // The headers alone tell the size: an absurd one is refused before any pixel is allocated.
@@ -94,16 +94,15 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
                                                 PixelFormat32bppARGB, nullptr, &created);
     if (status != Ok) return status;
     ImagePtr owner(created);
-    GpRect all(0, 0, features.width, features.height);
-    BitmapData locked{};
-    status = GdipBitmapLockBits(created, &all, ImageLockModeWrite, PixelFormat32bppARGB, &locked);
-    if (status != Ok) return status;
-    bool decoded = locked.Stride > 0 && (features.has_animation ? DecodeFirstFrame(data, locked)
-                                                                 : DecodeStill(data, locked));
-    status = GdipBitmapUnlockBits(created, &locked);
-    if (!decoded) return GenericError;
-    if (status != Ok) return status;
-
+    {
+        BitmapBitsLock bits(created, static_cast<UINT>(features.width),
+                            static_cast<UINT>(features.height), ImageLockModeWrite,
+                            PixelFormat32bppARGB);
+        if (!bits.locked() || bits.data().Stride <= 0) return GenericError;
+        if (!(features.has_animation ? DecodeFirstFrame(data, bits.data())
+                                     : DecodeStill(data, bits.data())))
+            return GenericError;
+    }
     *bitmap = static_cast<GpBitmap*>(owner.release());
     return Ok;
 }
@@ -115,22 +114,22 @@ bool SaveImageAsWebP(GpImage* image, const std::wstring& outputPath, int quality
     UINT width = 0;
     UINT height = 0;
     if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
-        !WithinPixelLimit(width, height, kWebPMaxPixels))
+        !WithinPixelLimit(width, height, kMaxPixels))
         return false;
 
-    // Whatever the bitmap's own format, GDI+ hands its pixels over as 32bpp ARGB (BGRA bytes).
-    GpBitmap* bitmap = static_cast<GpBitmap*>(image);
-    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    BitmapData locked{};
-    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &locked) != Ok)
-        return false;
-    // A bottom-up bitmap gives a negative stride, which libwebp walks as given.
-    const uint8_t* pixels = static_cast<const uint8_t*>(locked.Scan0);
     uint8_t* encoded = nullptr;
-    size_t size = WebPEncodeBGRA(pixels, static_cast<int>(width), static_cast<int>(height),
-                                 locked.Stride, static_cast<float>(quality), &encoded);
+    size_t size = 0;
+    {
+        // Whatever the bitmap's own format, GDI+ hands its pixels over as 32bpp ARGB (BGRA
+        // bytes). A bottom-up bitmap gives a negative stride, which libwebp walks as given.
+        BitmapBitsLock bits(static_cast<GpBitmap*>(image), width, height, ImageLockModeRead,
+                            PixelFormat32bppARGB);
+        if (!bits.locked()) return false;
+        size = WebPEncodeBGRA(static_cast<const uint8_t*>(bits.data().Scan0),
+                              static_cast<int>(width), static_cast<int>(height),
+                              bits.data().Stride, static_cast<float>(quality), &encoded);
+    }
     WebPMemoryPtr output(encoded);
-    GdipBitmapUnlockBits(bitmap, &locked);
     if (size == 0 || !output) return false;
 
     // Encoded in full before the file is opened: a failed encode writes nothing.
