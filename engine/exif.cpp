@@ -69,9 +69,31 @@ int JpegOrientation(const uint8_t* data, size_t size) {
     return 1;
 }
 
+// The orientation in a WebP file's EXIF chunk, or 1.
+int WebPOrientation(const uint8_t* data, size_t size) {
+    size_t at = 12;  // past "RIFF", the size and "WEBP"
+    while (at + 8 <= size) {
+        size_t length = static_cast<size_t>(data[at + 4]) | static_cast<size_t>(data[at + 5]) << 8 |
+                        static_cast<size_t>(data[at + 6]) << 16 |
+                        static_cast<size_t>(data[at + 7]) << 24;
+        const uint8_t* body = data + at + 8;
+        if (length > size - at - 8) return 1;
+        if (std::memcmp(data + at, "EXIF", 4) == 0) {
+            // Some writers keep the JPEG segment's "Exif" prefix.
+            if (length >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0)
+                return TiffOrientation(body + 6, length - 6);
+            return TiffOrientation(body, length);
+        }
+        at += 8 + length + (length & 1);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int ReadOrientation(const uint8_t* data, size_t size) {
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8) return JpegOrientation(data, size);
+    if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
+        return WebPOrientation(data, size);
     return TiffOrientation(data, size);
 }

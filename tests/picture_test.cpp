@@ -55,12 +55,29 @@ std::string JpegHeadWithOrientation(unsigned orientation, bool bigEndian) {
            Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(orientation, bigEndian));
 }
 
+// A WebP file's start: its first chunk, then an EXIF chunk with or without "Exif" before it.
+std::string WebPHeadWithOrientation(unsigned orientation, bool prefixed) {
+    std::string exif = (prefixed ? std::string("Exif\0\0", 6) : std::string()) +
+                       TiffWithOrientation(orientation, false);
+    std::string chunks = std::string("VP8X", 4);
+    PutU32(chunks, 10, false);
+    chunks += std::string(10, '\0') + "EXIF";
+    PutU32(chunks, static_cast<unsigned>(exif.size()), false);
+    chunks += exif + std::string(exif.size() % 2, '\0');
+    std::string riff = "RIFF";
+    PutU32(riff, static_cast<unsigned>(chunks.size() + 4), false);
+    return riff + "WEBP" + chunks;
+}
+
 int Orientation(const std::string& bytes) {
     return ReadOrientation(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-TEST(ReadOrientation, FindsTheTagInJpegExifAndTiffOfEitherByteOrder) {
+TEST(ReadOrientation, FindsTheTagInJpegWebPAndTiffOfEitherByteOrder) {
     for (unsigned orientation = 1; orientation <= 8; ++orientation) {
+        for (bool prefixed : {false, true})
+            EXPECT_EQ(Orientation(WebPHeadWithOrientation(orientation, prefixed)),
+                      static_cast<int>(orientation));
         for (bool bigEndian : {false, true}) {
             EXPECT_EQ(Orientation(JpegHeadWithOrientation(orientation, bigEndian)),
                       static_cast<int>(orientation));
@@ -86,6 +103,7 @@ TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
         {"wrong value type", TiffWithOrientation(6, false, 4)},
         {"directory beyond the data", std::string("II*\0\xFF\xFF\0\0", 8)},
         {"segment length below its own size", std::string("\xFF\xD8\xFF\xE1\0\1Exif", 10)},
+        {"WebP chunk longer than the file", WebPHeadWithOrientation(6, true).substr(0, 40)},
     };
     for (const auto& [name, bytes] : cases) EXPECT_EQ(Orientation(bytes), 1) << name;
 }
@@ -160,6 +178,15 @@ TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
         EXPECT_EQ(DecodedSize(jpeg), (ImageSize{width, height}));
         EXPECT_EQ(Orientation(ReadBytes(jpeg)), 1) << "the output must not be turned again";
     }
+}
+
+// Pillow's hopper, stored turned with orientation 6 in a WebP's EXIF chunk.
+TEST(ConvertImageFile, TurnedWebPComesOutAsTheUprightOriginal) {
+    TempDir dir;
+    ASSERT_TRUE(ConvertImageFile(CorpusFile(L"webp\\pillow\\hopper_orientation_6.webp"),
+                                 dir / L"upright.png", L"image/png", 90));
+    Pixels upright = DecodePixels(CorpusFile(L"png\\pillow\\hopper.png"));
+    EXPECT_LT(ColourDifference(DecodePixels(dir / L"upright.png"), upright).mean, 8.0);
 }
 
 TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElsewhere) {
