@@ -37,7 +37,7 @@ ImagePtr DecodeImage(const std::wstring& path, const std::vector<uint8_t>& head)
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
     // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
-    if (IsWebPFile(path)) {
+    if (IsWebP(head.data(), head.size())) {
         bitmap = nullptr;
         return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
     }

@@ -20,11 +20,6 @@ namespace {
 
 constexpr size_t kSignatureBytes = 12;
 
-bool HasWebPSignature(const uint8_t* data, size_t size) {
-    return size >= kSignatureBytes && std::memcmp(data, "RIFF", 4) == 0 &&
-           std::memcmp(data + 8, "WEBP", 4) == 0;
-}
-
 bool DecodeStill(const std::vector<uint8_t>& data, const BitmapData& target) {
     uint8_t* pixels = static_cast<uint8_t*>(target.Scan0);
     size_t capacity = static_cast<size_t>(target.Stride) * target.Height;
@@ -64,10 +59,9 @@ bool WithinPixelLimit(unsigned long long width, unsigned long long height,
 
 }  // namespace
 
-bool IsWebPFile(const std::wstring& path) {
-    std::vector<uint8_t> head;
-    return ReadFileBytes(path, kSignatureBytes, head, false) &&
-           HasWebPSignature(head.data(), head.size());
+bool IsWebP(const uint8_t* data, size_t size) {
+    return size >= kSignatureBytes && std::memcmp(data, "RIFF", 4) == 0 &&
+           std::memcmp(data + 8, "WEBP", 4) == 0;
 }
 
 GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
@@ -77,7 +71,7 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
 
     std::vector<uint8_t> data;
     if (!ReadFileBytes(path, kMaxFileBytes, data, true)) return Win32Error;
-    if (!HasWebPSignature(data.data(), data.size())) return UnknownImageFormat;
+    if (!IsWebP(data.data(), data.size())) return UnknownImageFormat;
 
     // The headers alone tell the size: an absurd one is refused before any pixel is allocated.
     WebPBitstreamFeatures features;

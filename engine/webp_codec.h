@@ -3,6 +3,8 @@
 
 #include "picture.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The MIME type of the WebP encoder that Vorandel adds after the platform's own.
@@ -11,8 +13,8 @@ extern const wchar_t kWebPMimeType[];
 extern const CLSID kWebPEncoderClsid;
 
 
-// True when the file's content starts with the WebP signature (RIFF....WEBP), whatever its name.
-bool IsWebPFile(const std::wstring& path);
+// True when a file's first bytes are the WebP signature (RIFF....WEBP), whatever its name.
+bool IsWebP(const uint8_t* data, size_t size);
 
 // Decodes a WebP file (the first frame of an animation) into a 32bpp ARGB bitmap that GDI+
 // owns; the caller disposes it. Any status other than Ok means failure, with *bitmap null.

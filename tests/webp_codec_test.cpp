@@ -22,6 +22,11 @@ std::string Narrow(const std::wstring& wide) {
     return narrow;
 }
 
+bool IsWebPFile(const std::wstring& path) {
+    std::string bytes = ReadBytes(path);
+    return IsWebP(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 ImagePtr LoadWithGdiplus(const std::wstring& path) {
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return nullptr;
