@@ -59,7 +59,8 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType
     }
     PixelFormat format = 0;
     GdipGetImagePixelFormat(image.get(), &format);
-    if (gif && !(format & PixelFormatIndexed)) image = ToIndexedColor(image.get());
+    // Wine's GIF encoder fails on 1- and 4-bit palette pictures too.
+    if (gif && format != PixelFormat8bppIndexed) image = ToIndexedColor(image.get());
     return image != nullptr;
 }
 

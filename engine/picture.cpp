@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include <climits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -124,9 +125,30 @@ ImagePtr ToIndexedColor(GpImage* image) {
     std::vector<BYTE> paletteBlock(sizeof(ColorPalette) + 255 * sizeof(ARGB));
     auto* palette = reinterpret_cast<ColorPalette*>(paletteBlock.data());
     palette->Flags = 0;
-    palette->Count = 256;
-    if (GdipInitializePalette(palette, PaletteTypeOptimal, 256, FALSE, source) != Ok)
-        return nullptr;
+    palette->Count = 0;
+    // A picture of 256 colours or fewer keeps them exactly.
+    std::unordered_map<ARGB, BYTE> exact;
+    {
+        BitmapBitsLock pixels(source, width, height, ImageLockModeRead, PixelFormat32bppARGB);
+        if (!pixels.locked()) return nullptr;
+        for (UINT y = 0; y < height && palette->Count <= 256; ++y) {
+            const auto* in = reinterpret_cast<const ARGB*>(pixels.row(y));
+            for (UINT x = 0; x < width && palette->Count <= 256; ++x) {
+                ARGB color = in[x] | 0xFF000000;
+                if (exact.count(color)) continue;
+                if (palette->Count < 256) palette->Entries[palette->Count] = color;
+                exact.emplace(color, static_cast<BYTE>(palette->Count++));
+            }
+        }
+    }
+    bool isExact = palette->Count <= 256;
+    if (!isExact) {
+        palette->Count = 256;
+        // Wine makes no optimal palette for some pictures; the fixed one still serves.
+        if (GdipInitializePalette(palette, PaletteTypeOptimal, 256, FALSE, source) != Ok &&
+            GdipInitializePalette(palette, PaletteTypeFixedHalftone256, 256, FALSE, nullptr) != Ok)
+            return nullptr;
+    }
 
     GpBitmap* indexed = nullptr;
     if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
@@ -134,21 +156,24 @@ ImagePtr ToIndexedColor(GpImage* image) {
         return nullptr;
     ImagePtr result(indexed);
     if (GdipSetImagePalette(indexed, palette) != Ok) return nullptr;
-
     BitmapBitsLock from(source, width, height, ImageLockModeRead, PixelFormat32bppARGB);
     BitmapBitsLock to(indexed, width, height, ImageLockModeWrite, PixelFormat8bppIndexed);
     if (!from.locked() || !to.locked()) return nullptr;
 
-    // Photos repeat colours heavily: remember each 15-bit colour's choice.
-    std::vector<short> chosen(1 << 15, -1);
+    // Photos repeat colours heavily: remember each 15-bit colour's nearest entry.
+    std::vector<short> nearest(1 << 15, -1);
     for (UINT y = 0; y < height; ++y) {
         const auto* in = reinterpret_cast<const ARGB*>(from.row(y));
         BYTE* out = to.row(y);
         for (UINT x = 0; x < width; ++x) {
-            ARGB color = in[x];
+            ARGB color = in[x] | 0xFF000000;
+            if (isExact) {
+                out[x] = exact[color];
+                continue;
+            }
             size_t key = ((color >> 9) & 0x7C00) | ((color >> 6) & 0x03E0) | ((color >> 3) & 0x001F);
-            if (chosen[key] < 0) chosen[key] = NearestOpaque(*palette, color);
-            out[x] = static_cast<BYTE>(chosen[key]);
+            if (nearest[key] < 0) nearest[key] = NearestOpaque(*palette, color);
+            out[x] = static_cast<BYTE>(nearest[key]);
         }
     }
     return result;

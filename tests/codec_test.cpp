@@ -151,6 +151,23 @@ TEST(ConvertImageFile, GifOutputOfAPhotoStaysCloseToTheOriginal) {
     EXPECT_LT(ColourDifference(DecodePixels(photo), DecodePixels(dir / L"photo.gif")).mean, 6.0);
 }
 
+TEST(ConvertImageFile, GifKeepsFewColoursExactlyAndTakesEveryPaletteDepth) {
+    TempDir dir;
+    const std::vector<ARGB> stripe = {0xFFFFFFFF, 0xFF102030, 0xFFFF0000, 0xFF00FF00, 0xFF0000FE,
+                                      0xFF808080, 0xFF010101, 0xFFFFFFFF, 0xFF102030};
+    const std::vector<ARGB> plain(25, 0xFF336699);
+    for (const auto& [size, pixels] : {std::make_pair(ImageSize{9, 1}, stripe),
+                                       std::make_pair(ImageSize{5, 5}, plain)}) {
+        SavePixels(dir / L"few.png", L"image/png", size, pixels);
+        ASSERT_TRUE(ConvertImageFile(dir / L"few.png", dir / L"few.gif", L"image/gif", 90));
+        EXPECT_EQ(ColourDifference(DecodePixels(dir / L"few.png"), DecodePixels(dir / L"few.gif")).largest, 0);
+    }
+    // 1-bit pictures, which Wine's GIF encoder refuses as they are.
+    const std::wstring fax = CorpusFile(L"tiff\\pillow\\hopper_g4.tif");
+    ASSERT_TRUE(ConvertImageFile(fax, dir / L"fax.gif", L"image/gif", 90));
+    EXPECT_EQ(DecodedSize(dir / L"fax.gif"), DecodedSize(fax));
+}
+
 TEST(ConvertImageFile, IconInputConverts) {
     TempDir dir;
     const std::wstring output = dir / L"icon.png";
