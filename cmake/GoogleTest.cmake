@@ -8,7 +8,6 @@ endif()
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory("${VORANDEL_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_deps/googletest" EXCLUDE_FROM_ALL)
 # Consumers see GoogleTest's headers as system headers (-isystem): its warnings are not ours.
 get_target_property(_gtest_includes gtest INTERFACE_INCLUDE_DIRECTORIES)
