@@ -23,6 +23,7 @@ TEST(IsImageFileName, ContainmentOfAnyAcceptedExtensionIgnoringAsciiCase) {
         {L"中文图片.png", true},   {L"README", false},           {L"photo.jpe", false},
         {L"image.heic", false},    {L"jpg", false},              {L"png_without_extension", false},
         {L"", false},              {L"photo.jp g", false},       {L"x.tga", false},
+        {L"vorA1B2.tmp", false},  // how the converter names a file it is still writing
     };
     for (const NameCase& c : cases) EXPECT_EQ(IsImageFileName(c.name), c.listed) << c.name;
 }
