@@ -17,11 +17,10 @@ int Distance(ARGB a, ARGB b) {
     return dr * dr + dg * dg + db * db;
 }
 
-BYTE NearestOpaque(const ColorPalette& palette, ARGB color) {
+BYTE Nearest(const ColorPalette& palette, ARGB color) {
     BYTE best = 0;
     int bestDistance = INT_MAX;
     for (UINT i = 0; i < palette.Count; ++i) {
-        if ((palette.Entries[i] >> 24) == 0) continue;
         int d = Distance(palette.Entries[i], color);
         if (d < bestDistance) {
             bestDistance = d;
@@ -172,7 +171,7 @@ ImagePtr ToIndexedColor(GpImage* image) {
                 continue;
             }
             size_t key = ((color >> 9) & 0x7C00) | ((color >> 6) & 0x03E0) | ((color >> 3) & 0x001F);
-            if (nearest[key] < 0) nearest[key] = NearestOpaque(*palette, color);
+            if (nearest[key] < 0) nearest[key] = Nearest(*palette, color);
             out[x] = static_cast<BYTE>(nearest[key]);
         }
     }
