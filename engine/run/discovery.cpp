@@ -17,7 +17,7 @@ const wchar_t* const kImageExtensions[] = {L".jpg", L".jpeg", L".png", L".bmp",
 // A folder already on the way down is reached again through a loop of links; walking it
 // again would never end, as Wine sets no limit on the path's length.
 void WalkFolder(const std::wstring& folder, std::vector<FileIdentity>& descent,
-                std::vector<std::wstring>& found) {
+                std::vector<std::wstring>& found, const std::atomic<bool>* stop) {
     FileIdentity identity;
     // A folder that cannot be identified is still walked; its search decides.
     bool identified = GetFileIdentity(folder, identity);
@@ -30,10 +30,11 @@ void WalkFolder(const std::wstring& folder, std::vector<FileIdentity>& descent,
     SearchHandle search(FindFirstFileW((folder + L"\\*.*").c_str(), &entry));
     if (search.valid()) {
         do {
+            if (stop && *stop) break;
             if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
             std::wstring path = folder + L"\\" + entry.cFileName;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                WalkFolder(path, descent, found);
+                WalkFolder(path, descent, found, stop);
             else if (IsImageFileName(entry.cFileName))
                 found.push_back(std::move(path));
         } while (FindNextFileW(search.get(), &entry));
@@ -51,9 +52,10 @@ bool IsImageFileName(const std::wstring& name) {
     return false;
 }
 
-std::vector<std::wstring> FindImageFiles(const std::wstring& folder) {
+std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
+                                         const std::atomic<bool>* stop) {
     std::vector<std::wstring> found;
     std::vector<FileIdentity> descent;
-    WalkFolder(folder, descent, found);
+    WalkFolder(folder, descent, found, stop);
     return found;
 }
