@@ -254,6 +254,37 @@ TEST(ConvertImageFile, NeverWritesOntoItsOwnInput) {
     EXPECT_TRUE(Entries(dir.path()).empty()) << "no temporary file stays";
 }
 
+TEST(MappedFile, ViewsTheWholeFileWhileOthersMayStillWorkOnIt) {
+    TempDir dir;
+    MakeDir(dir / L"folder");
+    WriteBytes(dir / L"empty", "");
+    WriteBytes(dir / L"three", "abc");
+    struct Case {
+        const wchar_t* name;
+        bool valid;
+        std::string content;
+    };
+    const Case cases[] = {
+        {L"empty", true, ""}, {L"three", true, "abc"}, {L"missing", false, ""}, {L"folder", false, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name);
+        MappedFile view(dir / c.name);
+        ASSERT_EQ(view.valid(), c.valid);
+        ASSERT_EQ(view.size(), c.content.size());
+        if (view.size() > 0) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data()), view.size()),
+                      c.content);
+        }
+    }
+    MappedFile view(dir / L"three");
+    FileHandle writer(CreateFileW((dir / L"three").c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(writer.valid()) << "writers are not shut out";
+    writer.close();
+    EXPECT_TRUE(MoveFileW((dir / L"three").c_str(), (dir / L"moved").c_str()));
+}
+
 TEST(ConvertImageFile, LeavesOnlyTheFinishedOutputBehind) {
     TempDir dir;
     const std::wstring input = dir / L"in.png";

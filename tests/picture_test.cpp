@@ -29,10 +29,13 @@ void PutU32(std::string& out, unsigned value, bool bigEndian) {
     }
 }
 
-// TIFF-structured data whose first directory holds a dummy tag and the orientation.
-std::string TiffWithOrientation(unsigned orientation, bool bigEndian, unsigned type = 3) {
+// TIFF-structured data whose first directory holds a dummy tag and the orientation; with
+// a gap, that directory follows so many bytes of strips, as libtiff writes it.
+std::string TiffWithOrientation(unsigned orientation, bool bigEndian, unsigned type = 3,
+                                size_t gap = 0) {
     std::string tiff = bigEndian ? std::string("MM\0*", 4) : std::string("II*\0", 4);
-    PutU32(tiff, 8, bigEndian);
+    PutU32(tiff, static_cast<unsigned>(8 + gap), bigEndian);
+    tiff += std::string(gap, '\x55');
     PutU16(tiff, 2, bigEndian);
     for (unsigned tag : {0x010Fu, 0x0112u}) {  // camera make, then orientation
         PutU16(tiff, tag, bigEndian);
@@ -51,19 +54,31 @@ std::string Segment(unsigned char marker, const std::string& body) {
     return segment + body;
 }
 
-// A JPEG's leading bytes with an Exif segment after others, as cameras write them.
-std::string JpegHeadWithOrientation(unsigned orientation, bool bigEndian) {
-    return std::string("\xFF\xD8", 2) + Segment(0xE0, std::string("JFIF\0\1\1", 7)) +
+// A JPEG's leading bytes with an Exif segment after others, as cameras write them; with
+// profileSegments, that many full-size ICC profile segments come first.
+std::string JpegHeadWithOrientation(unsigned orientation, bool bigEndian,
+                                    int profileSegments = 0) {
+    std::string jpeg = std::string("\xFF\xD8", 2) + Segment(0xE0, std::string("JFIF\0\1\1", 7));
+    for (int i = 0; i < profileSegments; ++i)
+        jpeg += Segment(0xE2, "ICC_PROFILE" + std::string(65533 - 11, '\x33'));
+    return jpeg +
            Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(orientation, bigEndian));
 }
 
-// A WebP file's start: its first chunk, then an EXIF chunk with or without "Exif" before it.
-std::string WebPHeadWithOrientation(unsigned orientation, bool prefixed) {
+// A WebP file: its first chunk, pictureBytes of picture data, then an EXIF chunk with or
+// without "Exif" before it.
+std::string WebPHeadWithOrientation(unsigned orientation, bool prefixed, size_t pictureBytes = 0) {
     std::string exif = (prefixed ? std::string("Exif\0\0", 6) : std::string()) +
                        TiffWithOrientation(orientation, false);
     std::string chunks = std::string("VP8X", 4);
     PutU32(chunks, 10, false);
-    chunks += std::string(10, '\0') + "EXIF";
+    chunks += std::string(10, '\0');
+    if (pictureBytes > 0) {
+        chunks += "VP8 ";
+        PutU32(chunks, static_cast<unsigned>(pictureBytes), false);
+        chunks += std::string(pictureBytes + pictureBytes % 2, '\x77');
+    }
+    chunks += "EXIF";
     PutU32(chunks, static_cast<unsigned>(exif.size()), false);
     chunks += exif + std::string(exif.size() % 2, '\0');
     std::string riff = "RIFF";
@@ -89,6 +104,22 @@ TEST(ReadOrientation, FindsTheTagInJpegWebPAndTiffOfEitherByteOrder) {
     }
 }
 
+// Where writers put it: after the picture data or the strips, far into a large file.
+TEST(ReadOrientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
+    const size_t distance = 300 * 1024;
+    const std::pair<const char*, std::string> cases[] = {
+        {"WebP, EXIF chunk after the picture", WebPHeadWithOrientation(6, false, distance)},
+        {"WebP, odd-sized picture chunk", WebPHeadWithOrientation(6, true, distance + 1)},
+        {"TIFF, directory after the strips", TiffWithOrientation(6, false, 3, distance)},
+        {"big-endian TIFF, directory after the strips", TiffWithOrientation(6, true, 3, distance)},
+        {"JPEG, Exif after profile segments", JpegHeadWithOrientation(6, false, 5)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        ASSERT_GT(bytes.size(), distance) << name;
+        EXPECT_EQ(Orientation(bytes), 6) << name;
+    }
+}
+
 TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
     const std::string good = JpegHeadWithOrientation(6, false);
     const std::string sos = std::string("\xFF\xD8", 2) + Segment(0xDA, "xx") +
@@ -106,6 +137,8 @@ TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
         {"directory beyond the data", std::string("II*\0\xFF\xFF\0\0", 8)},
         {"segment length below its own size", std::string("\xFF\xD8\xFF\xE1\0\1Exif", 10)},
         {"WebP chunk longer than the file", WebPHeadWithOrientation(6, true).substr(0, 40)},
+        {"WebP cut inside the picture", WebPHeadWithOrientation(6, false, 1000).substr(0, 500)},
+        {"TIFF directory past the end", TiffWithOrientation(6, false, 3, 1000).substr(0, 900)},
     };
     for (const auto& [name, bytes] : cases) EXPECT_EQ(Orientation(bytes), 1) << name;
 }
@@ -132,24 +165,62 @@ void UprightPosition(int orientation, UINT c, UINT r, UINT width, UINT height, U
     }
 }
 
-// A JPEG that shows the upright picture when turned as its orientation tag says.
-void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UINT height) {
+// The stored pixels of a picture that shows the upright one when turned as orientation
+// says; with noise, each colour is varied a little so that it packs poorly.
+Pixels StoredPixels(int orientation, UINT width, UINT height, bool noise = false) {
     bool swapped = orientation >= 5;
-    UINT storedWidth = swapped ? height : width, storedHeight = swapped ? width : height;
-    std::vector<ARGB> pixels(static_cast<size_t>(storedWidth) * storedHeight);
-    for (UINT r = 0; r < storedHeight; ++r)
-        for (UINT c = 0; c < storedWidth; ++c) {
+    Pixels stored;
+    stored.size = swapped ? ImageSize{height, width} : ImageSize{width, height};
+    stored.argb.resize(static_cast<size_t>(width) * height);
+    unsigned seed = 12345;
+    for (UINT r = 0; r < stored.size.height; ++r)
+        for (UINT c = 0; c < stored.size.width; ++c) {
             UINT x, y;
             UprightPosition(orientation, c, r, width, height, x, y);
-            pixels[r * storedWidth + c] = UprightColor(x, y, width, height);
+            ARGB pixel = UprightColor(x, y, width, height);
+            if (noise) {
+                seed = seed * 1103515245u + 12345u;
+                pixel ^= (seed >> 8) & 0x1F1F1F;
+            }
+            stored.argb[r * stored.size.width + c] = pixel;
         }
-    SavePixels(path, L"image/jpeg", {storedWidth, storedHeight}, pixels);
+    return stored;
+}
+
+// A JPEG that shows the upright picture when turned as its orientation tag says.
+void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UINT height) {
+    Pixels stored = StoredPixels(orientation, width, height);
+    SavePixels(path, L"image/jpeg", stored.size, stored.argb);
     std::string jpeg = ReadBytes(path);
     ASSERT_EQ(jpeg.compare(0, 2, "\xFF\xD8"), 0);
     WriteBytes(path, jpeg.substr(0, 2) +
                          Segment(0xE1, std::string("Exif\0\0", 6) +
                                            TiffWithOrientation(static_cast<unsigned>(orientation), false)) +
                          jpeg.substr(2));
+}
+
+// The same as a WebP, its EXIF chunk after the picture data, as libwebp's tools write it.
+void SaveOrientedWebP(const std::wstring& path, int orientation, UINT width, UINT height) {
+    Pixels stored = StoredPixels(orientation, width, height, true);
+    SavePixels(path, L"image/webp", stored.size, stored.argb);
+    std::string simple = ReadBytes(path);
+    ASSERT_EQ(simple.compare(12, 4, "VP8 "), 0) << "an opaque picture in a simple file";
+    std::string chunks = "VP8X";
+    PutU32(chunks, 10, false);
+    chunks += '\x08';  // EXIF present
+    chunks += std::string(3, '\0');
+    for (UINT side : {stored.size.width, stored.size.height}) {
+        std::string bytes;
+        PutU32(bytes, side - 1, false);
+        chunks += bytes.substr(0, 3);
+    }
+    chunks += simple.substr(12) + "EXIF";
+    std::string exif = TiffWithOrientation(static_cast<unsigned>(orientation), false);
+    PutU32(chunks, static_cast<unsigned>(exif.size()), false);
+    chunks += exif + std::string(exif.size() % 2, '\0');
+    std::string riff = "RIFF";
+    PutU32(riff, static_cast<unsigned>(chunks.size() + 4), false);
+    WriteBytes(path, riff + "WEBP" + chunks);
 }
 
 bool Near(ARGB pixel, ARGB expected, int tolerance) {
@@ -180,6 +251,23 @@ TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
         EXPECT_EQ(DecodedSize(jpeg), (ImageSize{width, height}));
         EXPECT_EQ(Orientation(ReadBytes(jpeg)), 1) << "the output must not be turned again";
     }
+}
+
+// A photo larger than any head of the file that a reader might take first.
+TEST(ConvertImageFile, LargeWebPWithItsOrientationAfterThePictureComesOutUpright) {
+    TempDir dir;
+    const UINT width = 400, height = 640;  // stored as 640 x 400
+    const std::wstring photo = dir / L"turned.webp";
+    SaveOrientedWebP(photo, 6, width, height);
+    ASSERT_GT(ReadBytes(photo).size(), 128u * 1024);
+    ASSERT_EQ(DecodedSize(photo), (ImageSize{height, width})) << "stored turned";
+    const std::wstring png = dir / L"upright.png";
+    ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
+    Pixels pixels = DecodePixels(png);
+    ASSERT_EQ(pixels.size, (ImageSize{width, height}));
+    EXPECT_TRUE(Near(pixels.at(2, 2), 0xFFFF0000, 60)) << "red top left";
+    EXPECT_TRUE(Near(pixels.at(width - 3, 2), 0xFF00FF00, 60)) << "green top right";
+    EXPECT_TRUE(Near(pixels.at(2, height - 3), 0xFF0000FF, 60)) << "blue below";
 }
 
 // Pillow's hopper, stored turned with orientation 6 in a WebP's EXIF chunk.
@@ -269,6 +357,10 @@ namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
+bool LacksPalette(const std::string& bytes) {
+    return LacksGifPalette(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 // Signature, 1x1 screen, screen flags, background, aspect.
 std::string GifStart(const char* version, unsigned char screenFlags) {
     return std::string(version) + std::string("\1\0\1\0", 4) + static_cast<char>(screenFlags) +
@@ -292,13 +384,13 @@ TEST(LacksGifPalette, OnlyAGifWithNoColourTableAnywhereBeforeItsFirstPicture) {
         {"not a GIF", {std::string("\x89PNG\r\n\x1A\n") + std::string(20, '\0'), false}},
         {"unknown version", {GifStart("GIF90a", 0x00) + Picture(0x00), false}},
     };
-    for (const auto& [name, c] : cases) EXPECT_EQ(LacksGifPalette(Bytes(c.first)), c.second) << name;
+    for (const auto& [name, c] : cases) EXPECT_EQ(LacksPalette(c.first), c.second) << name;
 }
 
 TEST(AddGreyPalette, GivesAGlobalTableOfAllGreys) {
     std::vector<uint8_t> gif = Bytes(GifStart("GIF87a", 0x00) + Picture(0x00));
     AddGreyPalette(gif);
-    EXPECT_FALSE(LacksGifPalette(gif));
+    EXPECT_FALSE(LacksGifPalette(gif.data(), gif.size()));
     ASSERT_EQ(gif.size(), 13u + 768u + 10u);
     EXPECT_EQ(gif[10] & 0x87, 0x87);
     for (size_t i = 0; i < 256; ++i)

@@ -14,16 +14,10 @@
 
 namespace {
 
-std::vector<uint8_t> ReadHead(const std::wstring& path) {
-    std::vector<uint8_t> head;
-    ReadFileBytes(path, kOrientationHeadBytes, head, false);
-    return head;
-}
-
 // A GIF without any colour table, decoded from a copy in memory that has one.
-ImagePtr LoadPaletteLessGif(const std::wstring& path) {
-    std::vector<uint8_t> gif;
-    if (!ReadFileBytes(path, kMaxFileBytes, gif, true) || !LacksGifPalette(gif)) return nullptr;
+ImagePtr LoadPaletteLessGif(const MappedFile& input) {
+    if (input.size() > kMaxFileBytes) return nullptr;
+    std::vector<uint8_t> gif(input.data(), input.data() + input.size());
     AddGreyPalette(gif);
     StreamPtr stream(SHCreateMemStream(gif.data(), static_cast<UINT>(gif.size())));
     GpBitmap* bitmap = nullptr;
@@ -31,13 +25,13 @@ ImagePtr LoadPaletteLessGif(const std::wstring& path) {
     return ImagePtr(bitmap);
 }
 
-// Every input Vorandel takes, given the file's first bytes.
-ImagePtr DecodeImage(const std::wstring& path, const std::vector<uint8_t>& head) {
-    if (LacksGifPalette(head)) return LoadPaletteLessGif(path);
+// Every input Vorandel takes, given the file at path and a view of all of it.
+ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
+    if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
     // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
-    if (IsWebP(head.data(), head.size())) {
+    if (IsWebP(input.data(), input.size())) {
         bitmap = nullptr;
         return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
     }
@@ -96,7 +90,10 @@ bool SaveImageFile(GpImage* image, const std::wstring& inputPath, const std::wst
 
 }  // namespace
 
-ImagePtr LoadImageFile(const std::wstring& path) { return DecodeImage(path, ReadHead(path)); }
+ImagePtr LoadImageFile(const std::wstring& path) {
+    MappedFile input(path);
+    return DecodeImage(path, input);
+}
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
     UINT count = 0;
@@ -132,13 +129,14 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality) {
-    std::vector<uint8_t> head = ReadHead(inputPath);
-    ImagePtr image = DecodeImage(inputPath, head);
+    // A view of the whole input: the parsers below touch only the pages they read.
+    MappedFile input(inputPath);
+    ImagePtr image = DecodeImage(inputPath, input);
     if (!image) return false;
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
     // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
-    int orientation = ReadOrientation(head.data(), head.size());
+    int orientation = ReadOrientation(input.data(), input.size());
     if (!FitForFormat(image, orientation, mimeType)) return false;
     return SaveImageFile(image.get(), inputPath, outputPath, clsid, quality);
 }

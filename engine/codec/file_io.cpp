@@ -3,7 +3,7 @@
 #include "resources.h"
 
 bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
-                   std::vector<uint8_t>& bytes, bool wholeFile) {
+                   std::vector<uint8_t>& bytes) {
     // The decoder may hold the same file open meanwhile.
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -12,8 +12,8 @@ bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
     unsigned long long fileBytes = static_cast<unsigned long long>(size.QuadPart);
-    if (wholeFile && fileBytes > maxBytes) return false;
-    bytes.resize(static_cast<size_t>(fileBytes < maxBytes ? fileBytes : maxBytes));
+    if (fileBytes > maxBytes) return false;
+    bytes.resize(static_cast<size_t>(fileBytes));
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD got = 0;

@@ -8,13 +8,13 @@ constexpr size_t kScreenDescriptorEnd = 13;  // signature, size, flags, backgrou
 constexpr uint8_t kHasColourTable = 0x80;
 
 // Offset of the first picture's descriptor, past any extension blocks; 0 when damaged.
-size_t FirstPicture(const std::vector<uint8_t>& gif) {
+size_t FirstPicture(const uint8_t* gif, size_t size) {
     size_t at = kScreenDescriptorEnd;
-    while (at < gif.size()) {
-        if (gif[at] == 0x2C) return at + 10 <= gif.size() ? at : 0;
-        if (gif[at] != 0x21 || at + 2 > gif.size()) return 0;
+    while (at < size) {
+        if (gif[at] == 0x2C) return at + 10 <= size ? at : 0;
+        if (gif[at] != 0x21 || at + 2 > size) return 0;
         at += 2;  // introducer and label, then sub-blocks up to an empty one
-        while (at < gif.size() && gif[at] != 0) at += 1 + gif[at];
+        while (at < size && gif[at] != 0) at += 1 + gif[at];
         ++at;
     }
     return 0;
@@ -22,13 +22,13 @@ size_t FirstPicture(const std::vector<uint8_t>& gif) {
 
 }  // namespace
 
-bool LacksGifPalette(const std::vector<uint8_t>& head) {
-    if (head.size() < kScreenDescriptorEnd ||
-        (std::memcmp(head.data(), "GIF87a", 6) != 0 && std::memcmp(head.data(), "GIF89a", 6) != 0))
+bool LacksGifPalette(const uint8_t* data, size_t size) {
+    if (size < kScreenDescriptorEnd ||
+        (std::memcmp(data, "GIF87a", 6) != 0 && std::memcmp(data, "GIF89a", 6) != 0))
         return false;
-    if (head[10] & kHasColourTable) return false;
-    size_t picture = FirstPicture(head);
-    return picture != 0 && !(head[picture + 9] & kHasColourTable);
+    if (data[10] & kHasColourTable) return false;
+    size_t picture = FirstPicture(data, size);
+    return picture != 0 && !(data[picture + 9] & kHasColourTable);
 }
 
 void AddGreyPalette(std::vector<uint8_t>& gif) {

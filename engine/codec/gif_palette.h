@@ -2,12 +2,13 @@
 // them and takes the whole process down, so they are never handed to it as they are.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// True when the GIF that starts with these bytes has neither a global colour table nor
-// a local one on its first picture.
-bool LacksGifPalette(const std::vector<uint8_t>& head);
+// True when the GIF in these bytes (a whole file) has neither a global colour table nor a
+// local one on its first picture.
+bool LacksGifPalette(const uint8_t* data, size_t size);
 
 // Gives such a GIF a global grey ramp, as GIF readers do by default.
 void AddGreyPalette(std::vector<uint8_t>& gif);

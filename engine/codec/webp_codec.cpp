@@ -70,7 +70,7 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
     *bitmap = nullptr;
 
     std::vector<uint8_t> data;
-    if (!ReadFileBytes(path, kMaxFileBytes, data, true)) return Win32Error;
+    if (!ReadFileBytes(path, kMaxFileBytes, data)) return Win32Error;
     if (!IsWebP(data.data(), data.size())) return UnknownImageFormat;
 
     // The headers alone tell the size: an absurd one is refused before any pixel is allocated.

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <webp/demux.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -67,6 +68,51 @@ public:
 
 private:
     HANDLE handle_;
+};
+
+// A whole file mapped read-only into memory: a page is read from the file only when it is
+// touched, so a parser reads just what the structure points to. Others may go on reading,
+// writing, renaming and deleting the file meanwhile. A 0-byte file gives an empty view.
+class MappedFile {
+public:
+    explicit MappedFile(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        LARGE_INTEGER size;
+        if (!file_.valid() || !GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0 ||
+            static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
+            return;
+        // The platform maps no empty file.
+        if (size.QuadPart == 0) {
+            valid_ = true;
+            return;
+        }
+        mapping_ = CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping_ == nullptr) return;
+        view_ = MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0);
+        if (view_ == nullptr) return;
+        size_ = static_cast<size_t>(size.QuadPart);
+        valid_ = true;
+    }
+    ~MappedFile() {
+        if (view_ != nullptr) UnmapViewOfFile(view_);
+        if (mapping_ != nullptr) CloseHandle(mapping_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // False when the file could not be opened or mapped.
+    bool valid() const { return valid_; }
+    const uint8_t* data() const { return static_cast<const uint8_t*>(view_); }
+    size_t size() const { return size_; }
+
+private:
+    FileHandle file_;
+    HANDLE mapping_ = nullptr;
+    void* view_ = nullptr;
+    size_t size_ = 0;
+    bool valid_ = false;
 };
 
 struct WebPFreeDeleter {
