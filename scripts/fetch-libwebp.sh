@@ -38,21 +38,65 @@ has_deb_src() {
     return 1
 }
 
-if ! has_deb_src; then
-    log "enabling Debian's source lists ($src_list)"
-    cat >"$src_list" <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+# The machine's own Debian lines (one-line .list or deb822 .sources), as deb-src stanzas for
+# the same servers, suites and components, so that a mirror or proxy in use stays in use.
+# Only suites of this release are taken: another vendor's repository may offer no sources.
+# One "uri<TAB>suite<TAB>components<TAB>keyring" line per binary package source.
+deb_sources() {
+    local f
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] || continue
+        # deb [options] uri suite component...
+        awk '$1 == "deb" {
+                 i = 2; opts = ""
+                 if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) { opts = opts " " $i; i++ }
+                                   opts = opts " " $i; i++ }
+                 gsub(/^ \[|\]$/, "", opts); uri = $i; suite = $(i + 1); comps = ""
+                 for (j = i + 2; j <= NF && $j !~ /^#/; j++) comps = comps " " $j
+                 signed = ""
+                 n = split(opts, o, " ")
+                 for (k = 1; k <= n; k++) if (o[k] ~ /^signed-by=/) signed = substr(o[k], 11)
+                 print uri "\t" suite "\t" substr(comps, 2) "\t" signed }' "$f"
+    done
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && [ "$f" != "$src_list" ] || continue
+        # Stanzas are separated by blank lines; fields are "Name: value".
+        awk 'function flush() {
+                 if (types ~ /(^| )deb( |$)/ && tolower(enabled) != "no")
+                     { n = split(suites, s, " "); for (k = 1; k <= n; k++)
+                           { m = split(uris, u, " "); for (j = 1; j <= m; j++)
+                                 print u[j] "\t" s[k] "\t" comps "\t" signed } }
+                 types = uris = suites = comps = signed = enabled = "" }
+             /^[[:space:]]*#/ { next }
+             /^[[:space:]]*$/ { flush(); next }
+             { field = tolower($1); sub(/^[^:]*:[[:space:]]*/, "")
+               if (field == "types:") types = $0; else if (field == "uris:") uris = $0
+               else if (field == "suites:") suites = $0
+               else if (field == "components:") comps = $0
+               else if (field == "signed-by:") signed = $0
+               else if (field == "enabled:") enabled = $0 }
+             END { flush() }' "$f"
+    done
+}
 
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+derive_deb_src() {
+    local codename
+    codename="$(. /etc/os-release && printf '%s' "${VERSION_CODENAME:-}")"
+    [ -n "$codename" ] || return 1
+    deb_sources | awk -F'\t' -v codename="$codename" '
+        ($2 == codename || index($2, codename "-") == 1) && !seen[$0]++ {
+            print "Types: deb-src"; print "URIs: " $1; print "Suites: " $2
+            print "Components: " $3; if ($4 != "") print "Signed-By: " $4; print "" }'
+}
+
+if ! has_deb_src; then
+    stanzas="$(derive_deb_src || true)"
+    if [ -z "$stanzas" ]; then
+        log "no Debian package source of this release found in /etc/apt; add deb-src lines for it and run again" >&2
+        exit 1
+    fi
+    log "enabling source packages from the machine's own apt servers ($src_list)"
+    printf '%s\n' "$stanzas" >"$src_list"
     apt_update
 fi
 
