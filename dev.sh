@@ -27,8 +27,18 @@ install_packages() {
     quiet apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+configure() {
+    # The makefiles exist only after a configure that finished; later changes reconfigure
+    # from within the build. A cache left by a configure that failed or was interrupted may
+    # hold what that one could not find, so it goes.
+    [ -f build/mingw/Makefile ] && return 0
+    log "configuring"
+    rm -rf build/mingw/CMakeCache.txt build/mingw/CMakeFiles
+    quiet cmake --preset mingw
+}
+
 build() {
-    [ -f build/mingw/CMakeCache.txt ] || { log "configuring"; quiet cmake --preset mingw; }
+    configure
     local out
     if ! out=$(cmake --build --preset mingw 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
     # Progress lines are noise; warnings are not.
