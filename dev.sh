@@ -2,6 +2,7 @@
 # Vorandel's one entry for developers on Debian 12 (run as root):
 #   ./dev.sh run    install what is missing, build, and open the program
 #   ./dev.sh test   install what is missing, build, and run every test
+#   ./dev.sh dist   install what is missing, build, and make the release archive in dist/
 # A second call is quick: nothing is installed or configured twice.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -13,7 +14,7 @@ quiet() { # run a noisy step; show its output only when it fails
 }
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
-          fonts-wqy-microhei fonts-dejavu-core dpkg-dev)
+          fonts-wqy-microhei fonts-dejavu-core dpkg-dev zip unzip)
 
 install_packages() {
     local missing=()
@@ -27,24 +28,26 @@ install_packages() {
     quiet apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+build_dir=build/mingw
 configure() {
     # The makefiles exist only after a configure that finished; later changes reconfigure
     # from within the build. A cache left by a configure that failed or was interrupted may
     # hold what that one could not find, so it goes.
-    [ -f build/mingw/Makefile ] && return 0
+    [ -f "$build_dir/Makefile" ] && return 0
     log "configuring"
-    rm -rf build/mingw/CMakeCache.txt build/mingw/CMakeFiles
+    rm -rf "$build_dir/CMakeCache.txt" "$build_dir/CMakeFiles"
     quiet cmake --preset mingw
 }
 
 build() {
     configure
     local out
-    if ! out=$(cmake --build --preset mingw 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
+    if ! out=$(cmake --build --preset mingw "$@" 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
     # Progress lines are noise; warnings are not.
     printf '%s\n' "$out" | grep -E -i 'warning' || true
 }
 
+export WINEPREFIX="${WINEPREFIX:-$HOME/.vorandel/wine}"
 setup() {
     install_packages
     scripts/fetch-libwebp.sh
@@ -52,13 +55,13 @@ setup() {
     build
     # Wine's server outlives its programs for a moment; the next ones must start their own,
     # on the display they are given.
-    WINEPREFIX="${WINEPREFIX:-$HOME/.vorandel/wine}" wineserver -w
+    wineserver -w
 }
 
 case "${1:-}" in
     run)
         setup
-        exe=build/mingw/ui/Vorandel.exe
+        exe=$build_dir/ui/Vorandel.exe
         if [ -z "${DISPLAY:-}" ]; then
             log "built $exe, but there is no display to show it on."
             log "Run it from a desktop session, or under a virtual one: xvfb-run -a scripts/wine-run $exe"
@@ -71,8 +74,13 @@ case "${1:-}" in
         # The window tests need a display; a virtual one serves for all of them.
         xvfb-run -a ctest --preset mingw
         ;;
+    dist)
+        setup
+        build --target dist
+        log "release archive: $(ls -t dist/vorandel-*-win64.zip | head -n 1)"
+        ;;
     *)
-        echo "usage: $0 run|test" >&2
+        echo "usage: $0 run|test|dist" >&2
         exit 2
         ;;
 esac
