@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "gif_palette.h"
 #include "picture.h"
+#include "temporary_files.h"
 #include "webp_codec.h"
 
 #include <shlwapi.h>
@@ -58,34 +59,27 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType
     return image != nullptr;
 }
 
-// Writes into a temporary file beside the output and moves it into place only when
-// complete: a half-written output would be skipped as existing by every later run.
-bool SaveImageFile(GpImage* image, const std::wstring& inputPath, const std::wstring& outputPath,
+// Writes into the temporary file and moves it onto the output only when complete: a
+// half-written output would be skipped as existing by every later run.
+bool SaveImageFile(GpImage* image, const std::wstring& inputPath,
+                   const std::wstring& temporaryPath, const std::wstring& outputPath,
                    const CLSID& clsid, int quality) {
     // Replacing the input with its own conversion would lose the original.
     if (IsSameFile(inputPath, outputPath)) return false;
-
-    size_t separator = outputPath.rfind(L'\\');
-    std::wstring folder = separator == std::wstring::npos ? L"." : outputPath.substr(0, separator);
-    // "vorXXXX.tmp": a name the image discovery never takes as an input.
-    wchar_t tempName[MAX_PATH];
-    if (!GetTempFileNameW(folder.c_str(), L"vor", 0, tempName)) return false;
-    TemporaryFile temp(tempName);
-
     bool saved;
     if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
-        saved = SaveImageAsWebP(image, temp.path(), quality);
+        saved = SaveImageAsWebP(image, temporaryPath, quality);
     } else {
         ULONG qualityValue = static_cast<ULONG>(quality);
         EncoderParameters params;
         FillQualityParameters(params, qualityValue);
-        saved = GdipSaveImageToFile(image, temp.path().c_str(), &clsid, &params) == Ok;
+        saved = GdipSaveImageToFile(image, temporaryPath.c_str(), &clsid, &params) == Ok;
     }
-    if (!saved ||
-        !MoveFileExW(temp.path().c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return false;
-    temp.keep();
-    return true;
+    // On disk before it has its name: after a power cut NTFS could otherwise leave an empty
+    // file under the final name, which every later run would skip as existing.
+    return saved && FlushToDisk(temporaryPath) &&
+           MoveFileExW(temporaryPath.c_str(), outputPath.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 }  // namespace
@@ -127,8 +121,10 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
     params.Parameter[0].Value = &quality;
 }
 
-bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
-                      const std::wstring& mimeType, int quality) {
+bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
+                         const std::wstring& outputPath, const std::wstring& mimeType,
+                         int quality) {
+    TemporaryFile temp(temporaryPath);
     // A view of the whole input: the parsers below touch only the pages they read.
     MappedFile input(inputPath);
     ImagePtr image = DecodeImage(inputPath, input);
@@ -138,5 +134,15 @@ bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputP
     // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
     int orientation = ReadOrientation(input.data(), input.size());
     if (!FitForFormat(image, orientation, mimeType)) return false;
-    return SaveImageFile(image.get(), inputPath, outputPath, clsid, quality);
+    if (!SaveImageFile(image.get(), inputPath, temp.path(), outputPath, clsid, quality))
+        return false;
+    temp.keep();
+    return true;
+}
+
+bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
+                      const std::wstring& mimeType, int quality) {
+    std::wstring temporaryPath = CreateTemporaryFileIn(FolderOf(outputPath));
+    return !temporaryPath.empty() &&
+           ConvertImageFileVia(inputPath, temporaryPath, outputPath, mimeType, quality);
 }

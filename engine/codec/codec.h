@@ -17,6 +17,14 @@ int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid);
 // which must outlive it.
 void FillQualityParameters(EncoderParameters& params, ULONG& quality);
 
-// Converts inputPath into outputPath with the encoder for mimeType; true when written.
+// Converts inputPath into outputPath with the encoder for mimeType; true when written. The
+// output is written into a temporary file beside it first and moved into place only when
+// complete, so it never appears half-written.
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality);
+
+// ConvertImageFile with the temporary file named by the caller, who may have created it
+// already; it is replaced, then moved onto outputPath, and deleted on failure.
+bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
+                         const std::wstring& outputPath, const std::wstring& mimeType,
+                         int quality);

@@ -43,3 +43,9 @@ bool WriteFileBytes(const std::wstring& path, const uint8_t* bytes, size_t size)
     if (!ok) DeleteFileW(path.c_str());
     return ok;
 }
+
+bool FlushToDisk(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && FlushFileBuffers(file.get()) && file.close();
+}

@@ -16,3 +16,6 @@ bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
 
 // Writes bytes as the whole content of path; a failed write removes what it created.
 bool WriteFileBytes(const std::wstring& path, const uint8_t* bytes, size_t size);
+
+// Makes the file's content durable on disk before anything depends on it.
+bool FlushToDisk(const std::wstring& path);
