@@ -3,6 +3,7 @@
 //   vorandel_run_driver close <folder>
 // Exits with the program's own exit code.
 #include "app.h"
+#include "codec_worker.h"
 #include "commands.h"
 #include "controls.h"
 
@@ -30,6 +31,7 @@ void CALLBACK OnTick(HWND, UINT, UINT_PTR timer, DWORD) {
 }  // namespace
 
 int main() {
+    if (ServeAsCodecWorker()) return 0;
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     bool valid = arguments && count == 3 && std::wstring(arguments[1]) == L"close";

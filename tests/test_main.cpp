@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "codec_worker.h"
 #include "platform.h"
 
 namespace {
@@ -21,6 +22,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Conversions that tests run through the codec worker start this executable as one.
+    if (ServeAsCodecWorker()) return 0;
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new ImagingEnvironment);
     return RUN_ALL_TESTS();

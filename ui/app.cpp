@@ -1,5 +1,6 @@
 #include "app.h"
 
+#include "codec_worker.h"
 #include "commands.h"
 #include "controls.h"
 #include "run.h"
@@ -49,7 +50,7 @@ void RunMessageLoop() {
 
 void WaitForRun() {
     if (!g_hRunThread) return;
-    g_runStopRequested = true;
+    RequestRunStop();
     while (MsgWaitForMultipleObjects(1, &g_hRunThread, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
         MSG message;
@@ -68,6 +69,7 @@ int RunVorandel(HINSTANCE instance, int showCommand) {
         // The window is gone, so the run's sends to it fail at once and cannot block this wait.
         WaitForRun();
     }
+    EndCodecWorker();
     if (imagingReady) GdiplusShutdown(token);
     return 0;
 }

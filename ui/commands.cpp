@@ -44,7 +44,7 @@ void StartConversion(HWND window) {
     HWND start = GetDlgItem(window, IDC_START);
     EnableWindow(start, FALSE);
     if (g_hRunThread) CloseHandle(g_hRunThread);
-    g_runStopRequested = false;
+    ClearRunStop();
     // The run's own copy: a folder chosen meanwhile is for the next run.
     auto sourceDir = std::make_unique<std::wstring>(g_sourceDir);
     g_hRunThread = g_createThread(nullptr, 0, ConversionThread, sourceDir.get(), 0, nullptr);

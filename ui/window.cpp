@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "controls.h"
 #include "formats.h"
+#include "run.h"
 
 #include <commctrl.h>
 
@@ -101,6 +102,8 @@ LRESULT OnHScroll(LPARAM lParam) {
 }
 
 LRESULT OnDestroy() {
+    // From here on a run creates nothing: the user has closed the program.
+    RequestRunStop();
     PostQuitMessage(0);
     return 0;
 }

@@ -51,13 +51,17 @@ using ItemListPtr = std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter>;
 // A file opened with CreateFileW; INVALID_HANDLE_VALUE means none.
 class FileHandle {
 public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
     ~FileHandle() { close(); }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle) {
+        close();
+        handle_ = handle;
+    }
     // Closes early, as before deleting the file; true when the handle closed cleanly.
     bool close() {
         if (handle_ == INVALID_HANDLE_VALUE) return true;
@@ -69,6 +73,36 @@ public:
 private:
     HANDLE handle_;
 };
+
+// A kernel object closed with CloseHandle whose "none" is null: a process, a thread, a job
+// object or an event.
+class KernelHandle {
+public:
+    explicit KernelHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~KernelHandle() { reset(); }
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    void reset(HANDLE handle = nullptr) {
+        if (handle_) CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+struct AttributeListDeleter {
+    void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
+        DeleteProcThreadAttributeList(list);
+        std::free(list);
+    }
+};
+// The attributes a new process is created with, such as the handles it may inherit.
+using AttributeListPtr =
+    std::unique_ptr<std::remove_pointer_t<LPPROC_THREAD_ATTRIBUTE_LIST>, AttributeListDeleter>;
 
 // A whole file mapped read-only into memory: a page is read from the file only when it is
 // touched, so a parser reads just what the structure points to. Others may go on reading,
@@ -88,16 +122,15 @@ public:
             valid_ = true;
             return;
         }
-        mapping_ = CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr);
-        if (mapping_ == nullptr) return;
-        view_ = MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0);
+        mapping_.reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mapping_) return;
+        view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
         if (view_ == nullptr) return;
         size_ = static_cast<size_t>(size.QuadPart);
         valid_ = true;
     }
     ~MappedFile() {
         if (view_ != nullptr) UnmapViewOfFile(view_);
-        if (mapping_ != nullptr) CloseHandle(mapping_);
     }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
@@ -109,7 +142,7 @@ public:
 
 private:
     FileHandle file_;
-    HANDLE mapping_ = nullptr;
+    KernelHandle mapping_;
     void* view_ = nullptr;
     size_t size_ = 0;
     bool valid_ = false;

@@ -1,10 +1,11 @@
 #include "run.h"
 
-#include "codec.h"
+#include "codec_worker.h"
 #include "controls.h"
 #include "discovery.h"
 #include "formats.h"
 #include "output_paths.h"
+#include "resources.h"
 #include "run_log.h"
 
 #include <commctrl.h>
@@ -17,6 +18,12 @@ std::atomic<bool> g_runStopRequested{false};
 
 namespace {
 
+// Wakes a run that waits for the codec worker when the program closes.
+HANDLE RunStopEvent() {
+    static KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event.get();
+}
+
 // Longest format name the run reads, terminating NUL included.
 constexpr LRESULT kFormatNameBuffer = 32;
 
@@ -26,9 +33,10 @@ void EnableStart() { EnableWindow(GetDlgItem(g_hMainWnd, IDC_START), TRUE); }
 bool ReadFormatName(std::wstring& formatName) {
     LRESULT index = SendMessageW(g_hFormatCombo, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) return false;
-    // A text that would not fit the buffer is none of the table's names.
+    // A text that would not fit the buffer is none of the table's names; an empty one is
+    // what a window that is already gone answers.
     LRESULT length = SendMessageW(g_hFormatCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR || length >= kFormatNameBuffer) return false;
+    if (length == CB_ERR || length <= 0 || length >= kFormatNameBuffer) return false;
     wchar_t buffer[kFormatNameBuffer] = {};
     SendMessageW(g_hFormatCombo, CB_GETLBTEXT, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(buffer));
@@ -61,7 +69,8 @@ FileOutcome ConvertOne(const ConversionSettings& settings, const std::wstring& o
     std::wstring outputPath = BuildOutputPath(inputPath, settings.sourceDir, outputRoot,
                                               settings.extension, settings.keepStructure);
     if (!settings.overwrite && IsExistingFile(outputPath)) return FileOutcome::Skipped;
-    return ConvertImageFile(inputPath, outputPath, settings.mimeType, settings.quality)
+    return ConvertInCodecWorker(inputPath, outputPath, settings.mimeType, settings.quality,
+                                RunStopEvent())
                ? FileOutcome::Converted
                : FileOutcome::Failed;
 }
@@ -75,15 +84,30 @@ DWORD EndWith(const wchar_t* line) {
 
 }  // namespace
 
+void RequestRunStop() {
+    g_runStopRequested = true;
+    SetEvent(RunStopEvent());
+}
+
+void ClearRunStop() {
+    g_runStopRequested = false;
+    ResetEvent(RunStopEvent());
+}
+
+// Each step first asks whether the program is closing: then the run ends at once, with no
+// window left to report to, and creates nothing more.
 DWORD WINAPI ConversionThread(LPVOID parameter) {
     std::unique_ptr<std::wstring> sourceDir(static_cast<std::wstring*>(parameter));
     ConversionSettings settings;
     settings.sourceDir = *sourceDir;
-    if (!TakeSnapshot(settings)) return EndWith(kNoFormatLine);
+    bool snapshot = TakeSnapshot(settings);
+    if (g_runStopRequested) return 0;
+    if (!snapshot) return EndWith(kNoFormatLine);
 
     const std::wstring outputRoot = OutputRootFor(settings.sourceDir);
     if (!CreateDirectoryTree(outputRoot)) return EndWith(kOutputRootFailedLine);
-    const std::vector<std::wstring> files = FindImageFiles(settings.sourceDir);
+    const std::vector<std::wstring> files = FindImageFiles(settings.sourceDir, &g_runStopRequested);
+    if (g_runStopRequested) return 0;
     if (files.empty()) return EndWith(kNoImagesLine);
 
     const unsigned long long total = files.size();
@@ -98,7 +122,6 @@ DWORD WINAPI ConversionThread(LPVOID parameter) {
     int successCount = 0;
     int ordinal = 0;
     for (const std::wstring& file : files) {
-        // The program is closing: no more files, and no window left to report to.
         if (g_runStopRequested) return 0;
         SendMessageW(g_hProgress, PBM_SETPOS, static_cast<WPARAM>(++ordinal), 0);
         FileOutcome outcome = ConvertOne(settings, outputRoot, file);

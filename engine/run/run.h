@@ -17,8 +17,12 @@ struct ConversionSettings {
     bool overwrite = false;
 };
 
-// Set when the program is closing: the run stops before its next file.
+// Set when the program is closing: the run stops before its next step, and a file in the
+// codec worker gets a short grace.
 extern std::atomic<bool> g_runStopRequested;
+void RequestRunStop();
+// Before a new run: no stop is asked of it.
+void ClearRunStop();
 
 // Thread routine. parameter is a std::wstring allocated with new, the source folder as it
 // was when Start was pressed; the run owns and deletes it, so a later folder choice cannot

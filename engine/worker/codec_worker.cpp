@@ -1,0 +1,305 @@
+#include "codec_worker.h"
+
+#include "codec.h"
+#include "resources.h"
+#include "temporary_files.h"
+#include "worker_protocol.h"
+
+#include <bcrypt.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+// Longest one file may take in the worker. A 100-megapixel photo, the largest picture
+// Vorandel decodes, converts in well under half of it on a slow machine; a stuck decoder
+// holds a run for one minute at most. Not in any header: tests shorten it.
+DWORD g_codecFileTimeLimitMs = 60000;
+
+namespace {
+
+// How long a file in the worker may still finish once the program is closing.
+constexpr DWORD kCloseGraceMs = 2000;
+// What the worker may commit: a 100-megapixel picture takes 400 MB a copy and a conversion
+// holds about three; beyond that a decoder is running away, and the machine is left alone.
+constexpr SIZE_T kWorkerMemoryLimit = SIZE_T{2} << 30;
+constexpr DWORD kPipeBufferBytes = 64 * 1024;
+
+// ---- The worker's side.
+
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS*) {
+    // A decoder that faulted leaves nothing worth keeping: no report, no debugger.
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+bool ReadExactly(HANDLE pipe, uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, data + done, static_cast<DWORD>(size - done), &got, nullptr) || got == 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+// True when pipe is the one the program that started this process made: the secret that the
+// command line names is waiting in it already, so nothing here ever waits.
+bool IsFromParent(HANDLE pipe, const WorkerSecret& secret) {
+    DWORD available = 0;
+    if (GetFileType(pipe) != FILE_TYPE_PIPE ||
+        !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) ||
+        available < secret.size())
+        return false;
+    WorkerSecret received{};
+    return ReadExactly(pipe, received.data(), received.size()) && received == secret;
+}
+
+bool Convert(const CodecRequest& request) {
+    try {
+        return ConvertImageFileVia(request.inputPath, request.temporaryPath, request.outputPath,
+                                   request.mimeType, request.quality);
+    } catch (...) {  // out of memory inside the codec: this file fails, the worker goes on
+        return false;
+    }
+}
+
+// Answers requests until the program closes the pipe or breaks the protocol.
+void Serve(HANDLE pipe) {
+    std::vector<uint8_t> body;
+    for (;;) {
+        uint8_t prefix[kLengthBytes];
+        uint32_t length = 0;
+        CodecRequest request;
+        if (!ReadExactly(pipe, prefix, kLengthBytes) || !DecodeRequestLength(prefix, length))
+            return;
+        body.resize(length);
+        if (!ReadExactly(pipe, body.data(), length) ||
+            !DecodeRequestBody(body.data(), length, request))
+            return;
+        uint8_t answer = Convert(request) ? kAnswerConverted : kAnswerFailed;
+        DWORD written = 0;
+        if (!WriteFile(pipe, &answer, 1, &written, nullptr) || written != 1) return;
+    }
+}
+
+// ---- The program's side. Only the run thread uses it, one run at a time.
+
+struct Worker {
+    KernelHandle process;
+    KernelHandle job;
+    FileHandle pipe;
+    KernelHandle transferDone;
+};
+Worker g_worker;
+
+struct Deadline {
+    ULONGLONG at;
+    HANDLE stop;  // null once the program's close has been seen
+};
+
+bool WorkerRunning() {
+    return g_worker.process && WaitForSingleObject(g_worker.process.get(), 0) == WAIT_TIMEOUT;
+}
+
+void ForgetWorker() {
+    g_worker.pipe.close();
+    g_worker.job.reset();  // ends the worker if it still runs
+    g_worker.process.reset();
+}
+
+void TerminateWorker() {
+    TerminateProcess(g_worker.process.get(), 1);
+    WaitForSingleObject(g_worker.process.get(), 5000);
+}
+
+// Waits for the pending transfer; false when the worker ended, the time ran out, or the
+// program is closing and the grace has passed.
+bool AwaitTransfer(Deadline& deadline) {
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline.at) return false;
+        HANDLE handles[] = {g_worker.transferDone.get(), g_worker.process.get(), deadline.stop};
+        DWORD woken = WaitForMultipleObjects(deadline.stop ? 3 : 2, handles, FALSE,
+                                             static_cast<DWORD>(deadline.at - now));
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 2) return false;
+        deadline.at = std::min(deadline.at, now + kCloseGraceMs);
+        deadline.stop = nullptr;
+    }
+}
+
+// Moves size bytes to or from the worker. On failure the worker has been ended.
+bool Transfer(bool sending, uint8_t* data, size_t size, Deadline& deadline) {
+    HANDLE pipe = g_worker.pipe.get();
+    for (size_t done = 0; done < size;) {
+        OVERLAPPED io{};
+        io.hEvent = g_worker.transferDone.get();
+        DWORD chunk = static_cast<DWORD>(size - done);
+        BOOL immediate = sending ? WriteFile(pipe, data + done, chunk, nullptr, &io)
+                                 : ReadFile(pipe, data + done, chunk, nullptr, &io);
+        if (!immediate && GetLastError() != ERROR_IO_PENDING) {
+            TerminateWorker();
+            return false;
+        }
+        bool finished = immediate || AwaitTransfer(deadline);
+        if (!finished) {
+            TerminateWorker();
+            CancelIoEx(pipe, &io);
+        }
+        // Also lets a cancelled transfer wind down: io must outlive it.
+        DWORD moved = 0;
+        BOOL ok = GetOverlappedResult(pipe, &io, &moved, TRUE);
+        if (!finished || !ok || moved == 0) {
+            if (finished) TerminateWorker();
+            return false;
+        }
+        done += moved;
+    }
+    return true;
+}
+
+// Ends the worker with the program, whatever happens to the program, and bounds its memory.
+void LimitWorkerJob(HANDLE job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                              JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
+                                              JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.ProcessMemoryLimit = kWorkerMemoryLimit;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// Starts this executable as a worker that inherits client, and no other handle.
+bool CreateWorkerProcess(HANDLE client, const WorkerSecret& secret, KernelHandle& process,
+                         KernelHandle& thread) {
+    std::vector<wchar_t> exe(32768);
+    DWORD length = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+    if (length == 0 || length >= exe.size()) return false;
+    std::wstring line = WorkerCommandLine(exe.data(), reinterpret_cast<uintptr_t>(client), secret);
+    std::vector<wchar_t> commandLine(line.begin(), line.end());
+    commandLine.push_back(L'\0');
+
+    SIZE_T listBytes = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+    auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(std::malloc(listBytes));
+    if (!list) return false;
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) {
+        std::free(list);
+        return false;
+    }
+    AttributeListPtr attributes(list);
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &client,
+                                   sizeof client, nullptr, nullptr))
+        return false;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION created{};
+    if (!CreateProcessW(exe.data(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT,
+                        nullptr, nullptr, &startup.StartupInfo, &created))
+        return false;
+    process.reset(created.hProcess);
+    thread.reset(created.hThread);
+    return true;
+}
+
+bool StartWorker() {
+    ForgetWorker();
+    if (!g_worker.transferDone) g_worker.transferDone.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    WorkerSecret secret{};
+    if (!g_worker.transferDone ||
+        BCryptGenRandom(nullptr, secret.data(), static_cast<ULONG>(secret.size()),
+                        BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        return false;
+
+    static std::atomic<unsigned> started{0};
+    std::wstring name = L"\\\\.\\pipe\\vorandel-codec-" + std::to_wstring(GetCurrentProcessId()) +
+                        L"-" + std::to_wstring(started++);
+    // One instance, opened by this process at once: no other process can take the worker's end.
+    g_worker.pipe.reset(CreateNamedPipeW(
+        name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+        kPipeBufferBytes, kPipeBufferBytes, 0, nullptr));
+    if (!g_worker.pipe.valid()) return false;
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    FileHandle client(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!client.valid()) return false;
+
+    KernelHandle thread;
+    g_worker.job.reset(CreateJobObjectW(nullptr, nullptr));
+    if (g_worker.job) LimitWorkerJob(g_worker.job.get());
+    if (!CreateWorkerProcess(client.get(), secret, g_worker.process, thread)) return false;
+    // In the job before it runs an instruction. Where the program's own job forbids it, the
+    // worker runs without a memory limit and is still ended on every path.
+    if (g_worker.job && !AssignProcessToJobObject(g_worker.job.get(), g_worker.process.get()))
+        g_worker.job.reset();
+    // The secret is in the pipe before the worker looks for it.
+    Deadline deadline{GetTickCount64() + g_codecFileTimeLimitMs, nullptr};
+    bool sent = Transfer(true, secret.data(), secret.size(), deadline);
+    ResumeThread(thread.get());
+    return sent;
+}
+
+}  // namespace
+
+bool ServeAsCodecWorker() {
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return false;
+    std::vector<std::wstring> arguments(argv, argv + count);
+    LocalFree(argv);
+    uint64_t handleValue = 0;
+    WorkerSecret secret{};
+    if (!ParseWorkerArguments(arguments, handleValue, secret)) return false;
+    HANDLE pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handleValue));
+    if (!IsFromParent(pipe, secret)) return false;
+    FileHandle owner(pipe);
+
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(EndOnFault);
+    GdiplusStartupInput input{};
+    input.GdiplusVersion = 1;
+    ULONG_PTR token = 0;
+    // Without imaging every file fails, and says so.
+    bool imaging = GdiplusStartup(&token, &input, nullptr) == Ok;
+    Serve(pipe);
+    if (imaging) GdiplusShutdown(token);
+    return true;
+}
+
+bool ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& outputPath,
+                          const std::wstring& mimeType, int quality, HANDLE stopEvent) {
+    std::wstring temporaryPath = CreateTemporaryFileIn(FolderOf(outputPath));
+    if (temporaryPath.empty()) return false;
+    // Whatever becomes of the worker, the temporary file does not outlive this file's turn.
+    TemporaryFile temporary(temporaryPath);
+    if (!WorkerRunning() && !StartWorker()) {
+        ForgetWorker();
+        return false;
+    }
+    std::vector<uint8_t> request =
+        EncodeRequest({inputPath, temporaryPath, outputPath, mimeType, quality});
+    Deadline deadline{GetTickCount64() + g_codecFileTimeLimitMs, stopEvent};
+    uint8_t answer = kAnswerFailed;
+    if (!Transfer(true, request.data(), request.size(), deadline) ||
+        !Transfer(false, &answer, 1, deadline)) {
+        ForgetWorker();
+        return false;
+    }
+    if (answer != kAnswerConverted) return false;
+    temporary.keep();  // it is the output now
+    return true;
+}
+
+void EndCodecWorker() {
+    if (!g_worker.process) return;
+    // A closed pipe tells an idle worker to end; one that does not is ended.
+    g_worker.pipe.close();
+    if (WaitForSingleObject(g_worker.process.get(), kCloseGraceMs) != WAIT_OBJECT_0)
+        TerminateWorker();
+    ForgetWorker();
+}

@@ -1,0 +1,223 @@
+#include "codec.h"
+#include "codec_worker.h"
+#include "worker_protocol.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+// The worker's time limit for one file; tests shorten it.
+extern DWORD g_codecFileTimeLimitMs;
+
+namespace {
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &count);
+    std::vector<std::wstring> arguments(argv, argv + count);
+    LocalFree(argv);
+    return arguments;
+}
+
+TEST(WorkerProtocol, RequestsSurviveTheTripAndNoMalformedOneIsTaken) {
+    const CodecRequest requests[] = {
+        {L"C:\\pics\\a.png", L"C:\\pics\\converted_images\\vor0000002a.tmp",
+         L"C:\\pics\\converted_images\\a.jpeg", L"image/jpeg", 75},
+        {L"", L"", L"", L"", 1},
+        {L"Z:\\照片\\😀 e\u0301.webp", std::wstring(32767, L'x'), L"\\\\?\\C:\\x", L"image/webp", 100},
+    };
+    for (const CodecRequest& request : requests) {
+        std::vector<uint8_t> bytes = EncodeRequest(request);
+        uint32_t length = 0;
+        ASSERT_TRUE(DecodeRequestLength(bytes.data(), length));
+        ASSERT_EQ(length, bytes.size() - kLengthBytes);
+        const uint8_t* body = bytes.data() + kLengthBytes;
+        CodecRequest decoded;
+        ASSERT_TRUE(DecodeRequestBody(body, length, decoded));
+        EXPECT_TRUE(decoded == request);
+        // A body cut anywhere, or with a byte too many, is refused.
+        for (uint32_t cut = 0; cut < length; cut += 1 + length / 500)
+            EXPECT_FALSE(DecodeRequestBody(body, cut, decoded)) << cut;
+        std::vector<uint8_t> longer(body, body + length);
+        longer.push_back(0);
+        EXPECT_FALSE(DecodeRequestBody(longer.data(), longer.size(), decoded));
+    }
+    CodecRequest decoded;
+    for (CodecRequest bad : {CodecRequest{L"a", L"b", L"c", L"d", 101},
+                             CodecRequest{std::wstring(32768, L'x'), L"b", L"c", L"d", 5}}) {
+        std::vector<uint8_t> bytes = EncodeRequest(bad);
+        EXPECT_FALSE(DecodeRequestBody(bytes.data() + kLengthBytes, bytes.size() - kLengthBytes,
+                                       decoded));
+    }
+    for (uint32_t length : {0u, 3u, kMaxRequestBytes + 1, 0xFFFFFFFFu}) {
+        uint8_t prefix[4] = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
+                             uint8_t(length >> 24)};
+        uint32_t read = 0;
+        EXPECT_FALSE(DecodeRequestLength(prefix, read)) << length;
+    }
+}
+
+TEST(WorkerProtocol, OnlyTheProgramsOwnCommandLineMakesAWorker) {
+    WorkerSecret secret{};
+    for (size_t i = 0; i < secret.size(); ++i) secret[i] = static_cast<uint8_t>(i * 17 + 3);
+    std::wstring exe = L"C:\\Program Files\\照片 工具\\Vorandel.exe";
+    std::vector<std::wstring> arguments = SplitCommandLine(WorkerCommandLine(exe, 0x1F4, secret));
+    uint64_t handle = 0;
+    WorkerSecret parsed{};
+    ASSERT_TRUE(ParseWorkerArguments(arguments, handle, parsed));
+    EXPECT_EQ(arguments[0], exe);
+    EXPECT_EQ(handle, 0x1F4u);
+    EXPECT_EQ(parsed, secret);
+
+    const std::wstring hex = arguments[3];
+    const std::vector<std::vector<std::wstring>> typed = {
+        {exe},
+        {exe, L"C:\\photos"},
+        {exe, kWorkerSwitch},
+        {exe, kWorkerSwitch, L"500"},
+        {exe, kWorkerSwitch, L"500", hex, L"more"},
+        {exe, L"--Vorandel-Codec-Worker", L"500", hex},
+        {exe, kWorkerSwitch, L"0", hex},
+        {exe, kWorkerSwitch, L"-5", hex},
+        {exe, kWorkerSwitch, L"0x1F4", hex},
+        {exe, kWorkerSwitch, L"99999999999999999999", hex},
+        {exe, kWorkerSwitch, L"500", hex.substr(1)},
+        {exe, kWorkerSwitch, L"500", hex + L"0"},
+        {exe, kWorkerSwitch, L"500", std::wstring(32, L'G')},
+        {exe, kWorkerSwitch, L"500", std::wstring(32, L'A')},
+    };
+    for (const std::vector<std::wstring>& line : typed)
+        EXPECT_FALSE(ParseWorkerArguments(line, handle, parsed)) << line.size();
+}
+
+// The processes this one has started, as the platform lists them.
+std::vector<DWORD> ChildProcesses() {
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return children;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId()) children.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return children;
+}
+
+bool AnyTemporaryFileIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    SearchHandle search(FindFirstFileW((folder + L"\\vor*.tmp").c_str(), &entry));
+    return search.valid();
+}
+
+class CodecWorkerTest : public ::testing::Test {
+protected:
+    void TearDown() override { g_codecFileTimeLimitMs = 60000; }
+
+    bool Convert(const std::wstring& input, const std::wstring& output, HANDLE stop = nullptr) {
+        return ConvertInCodecWorker(input, output, L"image/png", 90, stop);
+    }
+    // A picture that takes the worker a while: long enough to be caught in the middle.
+    std::wstring SlowInput() {
+        std::wstring path = dir / L"slow.bmp";
+        SaveTestImage(path, L"image/bmp", 3000, 2000);
+        return path;
+    }
+    TempDir dir;
+};
+
+TEST_F(CodecWorkerTest, ConvertsFileAfterFileInOneReusedWorker) {
+    SaveTestImage(dir / L"a.png", L"image/png");
+    SaveTestImage(dir / L"b.gif", L"image/gif");
+    WriteBytes(dir / L"broken.jpg", "not a picture");
+    EXPECT_TRUE(Convert(dir / L"a.png", dir / L"a.out.png"));
+    EXPECT_FALSE(Convert(dir / L"broken.jpg", dir / L"broken.png"));
+    EXPECT_TRUE(Convert(dir / L"b.gif", dir / L"b.png"));
+    EXPECT_EQ(DecodedSize(dir / L"a.out.png"), (ImageSize{16, 12}));
+    EXPECT_EQ(DecodedSize(dir / L"b.png"), (ImageSize{16, 12}));
+    EXPECT_FALSE(FileExists(dir / L"broken.png"));
+    EXPECT_FALSE(AnyTemporaryFileIn(dir.path()));
+    EXPECT_EQ(ChildProcesses().size(), 1u) << "one worker serves every file";
+}
+
+TEST_F(CodecWorkerTest, AWorkerThatDiesCostsOneFileAndLeavesNothing) {
+    std::wstring slow = SlowInput();
+    ASSERT_TRUE(Convert(dir / L"slow.bmp", dir / L"warm.png"));  // the worker is up
+    std::thread killer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (DWORD id : ChildProcesses()) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+            if (process) TerminateProcess(process, 9);
+            if (process) CloseHandle(process);
+        }
+    });
+    bool converted = Convert(slow, dir / L"killed.png");
+    killer.join();
+    EXPECT_FALSE(converted);
+    EXPECT_FALSE(FileExists(dir / L"killed.png"));
+    EXPECT_FALSE(AnyTemporaryFileIn(dir.path()));
+    SaveTestImage(dir / L"next.png", L"image/png");
+    EXPECT_TRUE(Convert(dir / L"next.png", dir / L"next.out.png")) << "a fresh worker takes over";
+}
+
+TEST_F(CodecWorkerTest, AFileOverTheTimeLimitIsEndedAndTheNextConverts) {
+    std::wstring slow = SlowInput();
+    SaveTestImage(dir / L"small.png", L"image/png");
+    ASSERT_TRUE(Convert(dir / L"small.png", dir / L"warm.png"));
+    g_codecFileTimeLimitMs = 20;
+    EXPECT_FALSE(Convert(slow, dir / L"late.png"));
+    EXPECT_FALSE(FileExists(dir / L"late.png"));
+    EXPECT_FALSE(AnyTemporaryFileIn(dir.path()));
+    g_codecFileTimeLimitMs = 60000;
+    EXPECT_TRUE(Convert(dir / L"small.png", dir / L"after.png"));
+}
+
+TEST_F(CodecWorkerTest, AFileFinishesWithinTheGraceOfAClosingProgram) {
+    SaveTestImage(dir / L"small.png", L"image/png");
+    HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_TRUE(Convert(dir / L"small.png", dir / L"small.out.png", stop));
+    CloseHandle(stop);
+}
+
+TEST_F(CodecWorkerTest, EndingTheWorkerEndsItsProcess) {
+    SaveTestImage(dir / L"small.png", L"image/png");
+    ASSERT_TRUE(Convert(dir / L"small.png", dir / L"small.out.png"));
+    ASSERT_EQ(ChildProcesses().size(), 1u);
+    EndCodecWorker();
+    EXPECT_TRUE(ChildProcesses().empty());
+    EXPECT_TRUE(Convert(dir / L"small.png", dir / L"again.png")) << "started again when needed";
+}
+
+// Not a test: what handing a file to the worker costs beside converting it in this process.
+TEST(CodecWorkerMeasure, DISABLED_HandOverCostPerFile) {
+    TempDir dir;
+    const int files = 300;
+    for (int i = 0; i < files; ++i)
+        SaveTestImage(dir / (L"in" + std::to_wstring(i) + L".png"), L"image/png", 32, 24);
+    ASSERT_TRUE(ConvertInCodecWorker(dir / L"in0.png", dir / L"warm.bmp", L"image/bmp", 90, nullptr));
+    auto time = [&](bool inWorker) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < files; ++i) {
+            std::wstring in = dir / (L"in" + std::to_wstring(i) + L".png");
+            std::wstring out = dir / (L"out" + std::to_wstring(i) + L".bmp");
+            bool ok = inWorker ? ConvertInCodecWorker(in, out, L"image/bmp", 90, nullptr)
+                               : ConvertImageFile(in, out, L"image/bmp", 90);
+            EXPECT_TRUE(ok);
+        }
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+    for (int round = 0; round < 3; ++round) {
+        double here = time(false);
+        double worker = time(true);
+        std::printf("in process %.3f ms/file, in the worker %.3f ms/file, hand-over %.3f ms/file\n",
+                    here / files, worker / files, (worker - here) / files);
+    }
+}
+
+}  // namespace
