@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "gif_palette.h"
 #include "picture.h"
+#include "picture_size.h"
 #include "temporary_files.h"
 #include "webp_codec.h"
 
@@ -26,8 +27,25 @@ ImagePtr LoadPaletteLessGif(const MappedFile& input) {
     return ImagePtr(bitmap);
 }
 
+// Decoders allocate what the headers declare, so a picture too large to hold is refused on
+// its headers alone, and so is one of a known format whose size cannot be read.
+bool DeclaresTooLarge(const MappedFile& input) {
+    uint64_t width = 0;
+    uint64_t height = 0;
+    switch (ReadDeclaredSize(input.data(), input.size(), width, height)) {
+    case DeclaredSize::Found:
+        return width * height > kMaxPixels;
+    case DeclaredSize::Damaged:
+        return true;
+    case DeclaredSize::OtherFormat:
+        break;
+    }
+    return false;
+}
+
 // Every input Vorandel takes, given the file at path and a view of all of it.
 ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
+    if (DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);

@@ -1,0 +1,164 @@
+#include "picture_size.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+struct Bytes {
+    const uint8_t* data;
+    size_t size;
+
+    bool Fits(size_t at, size_t length) const { return at <= size && length <= size - at; }
+    uint16_t Le16(size_t at) const { return static_cast<uint16_t>(data[at] | data[at + 1] << 8); }
+    uint16_t Be16(size_t at) const { return static_cast<uint16_t>(data[at] << 8 | data[at + 1]); }
+    uint32_t Le32(size_t at) const { return static_cast<uint32_t>(Le16(at)) | static_cast<uint32_t>(Le16(at + 2)) << 16; }
+    uint32_t Be32(size_t at) const { return static_cast<uint32_t>(Be16(at)) << 16 | Be16(at + 2); }
+    bool Starts(size_t at, const char* text, size_t length) const {
+        return Fits(at, length) && std::memcmp(data + at, text, length) == 0;
+    }
+};
+
+struct Size {
+    uint64_t width = 0;
+    uint64_t height = 0;
+};
+
+DeclaredSize Png(const Bytes& b, size_t at, Size& s) {
+    // The signature, then the IHDR chunk's length and type, then width and height.
+    if (!b.Fits(at, 24) || !b.Starts(at + 12, "IHDR", 4)) return DeclaredSize::Damaged;
+    s = {b.Be32(at + 16), b.Be32(at + 20)};
+    return DeclaredSize::Found;
+}
+
+DeclaredSize Gif(const Bytes& b, Size& s) {
+    if (!b.Fits(0, 13)) return DeclaredSize::Damaged;
+    s = {b.Le16(6), b.Le16(8)};
+    size_t at = 13;
+    if (b.data[10] & 0x80) at += size_t{3} << ((b.data[10] & 7) + 1);
+    // Extensions come before the first picture; each is a chain of sub-blocks.
+    while (b.Fits(at, 1) && b.data[at] == 0x21) {
+        at += 2;
+        while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + b.data[at];
+        ++at;
+    }
+    if (!b.Fits(at, 10) || b.data[at] != 0x2C) return DeclaredSize::Damaged;
+    // A picture reaching beyond the screen widens what the decoder draws on.
+    s.width = std::max<uint64_t>(s.width, uint64_t{b.Le16(at + 1)} + b.Le16(at + 5));
+    s.height = std::max<uint64_t>(s.height, uint64_t{b.Le16(at + 3)} + b.Le16(at + 7));
+    return DeclaredSize::Found;
+}
+
+// A BMP's information header, as in a .bmp after its file header or in an icon.
+DeclaredSize BitmapInfo(const Bytes& b, size_t at, Size& s) {
+    if (!b.Fits(at, 4)) return DeclaredSize::Damaged;
+    uint32_t headerSize = b.Le32(at);
+    if (headerSize == 12) {  // OS/2 1.x: 16-bit sizes
+        if (!b.Fits(at, 12)) return DeclaredSize::Damaged;
+        s = {b.Le16(at + 4), b.Le16(at + 6)};
+        return DeclaredSize::Found;
+    }
+    if (headerSize < 16 || !b.Fits(at, 12)) return DeclaredSize::Damaged;
+    auto width = static_cast<int32_t>(b.Le32(at + 4));
+    auto height = static_cast<int32_t>(b.Le32(at + 8));  // negative: rows top down
+    s = {static_cast<uint64_t>(width < 0 ? -int64_t{width} : width),
+         static_cast<uint64_t>(height < 0 ? -int64_t{height} : height)};
+    return DeclaredSize::Found;
+}
+
+DeclaredSize Jpeg(const Bytes& b, Size& s) {
+    size_t at = 2;
+    while (b.Fits(at, 2)) {
+        if (b.data[at] != 0xFF) {  // stray bytes between segments, which decoders pass over
+            ++at;
+            continue;
+        }
+        uint8_t marker = b.data[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+            at += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9 || !b.Fits(at + 2, 2)) return DeclaredSize::Damaged;
+        size_t length = b.Be16(at + 2);
+        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                     marker != 0xCC;
+        if (frame) {
+            if (length < 7 || !b.Fits(at + 4, 5)) return DeclaredSize::Damaged;
+            s = {b.Be16(at + 7), b.Be16(at + 5)};
+            return DeclaredSize::Found;
+        }
+        if (length < 2) return DeclaredSize::Damaged;
+        at += 2 + length;
+    }
+    return DeclaredSize::Damaged;
+}
+
+DeclaredSize Tiff(const Bytes& b, Size& s) {
+    bool big = b.data[0] == 'M';
+    auto u16 = [&](size_t at) { return big ? b.Be16(at) : b.Le16(at); };
+    auto u32 = [&](size_t at) { return big ? b.Be32(at) : b.Le32(at); };
+    size_t directory = u32(4);
+    if (!b.Fits(directory, 2)) return DeclaredSize::Damaged;
+    size_t entries = u16(directory);
+    bool haveWidth = false;
+    bool haveHeight = false;
+    for (size_t i = 0; i < entries; ++i) {
+        size_t entry = directory + 2 + i * 12;
+        if (!b.Fits(entry, 12)) return DeclaredSize::Damaged;
+        uint16_t tag = u16(entry);
+        if (tag != 256 && tag != 257) continue;
+        uint16_t type = u16(entry + 2);
+        uint64_t value = type == 3 ? u16(entry + 8) : type == 4 ? u32(entry + 8) : 0;
+        if (type != 3 && type != 4) return DeclaredSize::Damaged;
+        (tag == 256 ? s.width : s.height) = value;
+        (tag == 256 ? haveWidth : haveHeight) = true;
+    }
+    return haveWidth && haveHeight ? DeclaredSize::Found : DeclaredSize::Damaged;
+}
+
+DeclaredSize Icon(const Bytes& b, Size& s) {
+    size_t count = b.Le16(4);
+    if (count == 0) return DeclaredSize::Damaged;
+    for (size_t i = 0; i < count; ++i) {
+        size_t entry = 6 + i * 16;
+        if (!b.Fits(entry, 16)) return DeclaredSize::Damaged;
+        size_t offset = b.Le32(entry + 12);
+        Size picture;
+        DeclaredSize found = b.Starts(offset, "\x89PNG", 4) ? Png(b, offset, picture)
+                                                            : BitmapInfo(b, offset, picture);
+        if (found != DeclaredSize::Found) return found;
+        // A bitmap in an icon declares twice its height, for the mask below the picture;
+        // the larger figure is the safe one.
+        s.width = std::max(s.width, picture.width);
+        s.height = std::max(s.height, picture.height);
+    }
+    return DeclaredSize::Found;
+}
+
+}  // namespace
+
+DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
+                              uint64_t& height) {
+    Bytes b{data, size};
+    Size s;
+    DeclaredSize found = DeclaredSize::OtherFormat;
+    if (b.Starts(0, "\x89PNG\r\n\x1a\n", 8))
+        found = Png(b, 0, s);
+    else if (b.Starts(0, "GIF87a", 6) || b.Starts(0, "GIF89a", 6))
+        found = Gif(b, s);
+    else if (b.Starts(0, "BM", 2))
+        found = BitmapInfo(b, 14, s);
+    else if (b.Starts(0, "\xFF\xD8", 2))
+        found = Jpeg(b, s);
+    else if (b.Starts(0, "II*\0", 4) || b.Starts(0, "MM\0*", 4))
+        found = b.Fits(0, 8) ? Tiff(b, s) : DeclaredSize::Damaged;
+    else if (b.Starts(0, "\0\0\1\0", 4) && b.Fits(0, 6))
+        found = Icon(b, s);
+    width = s.width;
+    height = s.height;
+    return found;
+}

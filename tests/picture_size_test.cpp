@@ -1,0 +1,178 @@
+#include "codec.h"
+#include "picture_size.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string Le16(unsigned v) { return {char(v & 0xFF), char(v >> 8 & 0xFF)}; }
+std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::string Be16(unsigned v) { return {char(v >> 8 & 0xFF), char(v & 0xFF)}; }
+std::string Be32(uint32_t v) { return Be16(v >> 16) + Be16(v & 0xFFFF); }
+std::string Bytes(const char* text, size_t n) { return std::string(text, n); }
+
+std::string PngHead(uint32_t w, uint32_t h) {
+    return "\x89PNG\r\n\x1a\n" + Be32(13) + "IHDR" + Be32(w) + Be32(h) + Bytes("\x08\x06\0\0\0", 5);
+}
+std::string BmpInfo(int32_t w, int32_t h) {
+    return Le32(40) + Le32(static_cast<uint32_t>(w)) + Le32(static_cast<uint32_t>(h)) + Le16(1) + Le16(24);
+}
+std::string Bmp(int32_t w, int32_t h) { return "BM" + std::string(12, '\0') + BmpInfo(w, h); }
+std::string Gif(unsigned w, unsigned h, unsigned left, unsigned top, unsigned fw, unsigned fh,
+                const std::string& extensions = "") {
+    return "GIF89a" + Le16(w) + Le16(h) + Bytes("\0\0\0", 3) + extensions + "," + Le16(left) +
+           Le16(top) + Le16(fw) + Le16(fh) + Bytes("\0", 1);
+}
+std::string Jpeg(const std::string& before, unsigned w, unsigned h) {
+    return Bytes("\xFF\xD8", 2) + before + Bytes("\xFF\xC2", 2) + Be16(11) + Bytes("\x08", 1) +
+           Be16(h) + Be16(w) + Bytes("\x01\x01\x11\x00", 4);
+}
+std::string App(unsigned payload) { return Bytes("\xFF\xE1", 2) + Be16(payload + 2) + std::string(payload, 'x'); }
+std::string TiffLe(unsigned widthType, uint32_t w, uint32_t h) {
+    auto entry = [](unsigned tag, unsigned type, uint32_t v) {
+        return Le16(tag) + Le16(type) + Le32(1) + (type == 3 ? Le16(v) + Le16(0) : Le32(v));
+    };
+    return Bytes("II*\0", 4) + Le32(8) + Le16(2) + entry(256, widthType, w) + entry(257, 4, h) + Le32(0);
+}
+std::string Icon(const std::vector<std::string>& pictures) {
+    std::string head = Bytes("\0\0\1\0", 4) + Le16(static_cast<unsigned>(pictures.size()));
+    std::string data;
+    size_t offset = 6 + 16 * pictures.size();
+    for (const std::string& p : pictures) {
+        head += std::string(8, '\0') + Le32(static_cast<uint32_t>(p.size())) +
+                Le32(static_cast<uint32_t>(offset + data.size()));
+        data += p;
+    }
+    return head + data;
+}
+
+struct Case {
+    const char* what;
+    std::string bytes;
+    DeclaredSize expected;
+    uint64_t width;
+    uint64_t height;
+};
+
+TEST(ReadDeclaredSize, ReadsWhatEachFormatsHeadersDeclare) {
+    const Case cases[] = {
+        {"png", PngHead(640, 480), DeclaredSize::Found, 640, 480},
+        {"png bomb", PngHead(200000, 200000), DeclaredSize::Found, 200000, 200000},
+        {"png cut in its header", PngHead(640, 480).substr(0, 20), DeclaredSize::Damaged, 0, 0},
+        {"png without IHDR first", "\x89PNG\r\n\x1a\n" + Be32(13) + "IDAT" + Be32(1) + Be32(1),
+         DeclaredSize::Damaged, 0, 0},
+        {"bmp", Bmp(127, 64), DeclaredSize::Found, 127, 64},
+        {"bmp top down", Bmp(127, -64), DeclaredSize::Found, 127, 64},
+        {"bmp most negative height", Bmp(10, INT32_MIN), DeclaredSize::Found, 10, 2147483648u},
+        {"os/2 bmp", "BM" + std::string(12, '\0') + Le32(12) + Le16(30) + Le16(20) + Le16(1) + Le16(24),
+         DeclaredSize::Found, 30, 20},
+        {"bmp with a header too small", "BM" + std::string(12, '\0') + Le32(8) + Le32(1),
+         DeclaredSize::Damaged, 0, 0},
+        {"gif", Gif(100, 50, 0, 0, 100, 50), DeclaredSize::Found, 100, 50},
+        {"gif picture beyond its screen", Gif(10, 10, 65000, 0, 65000, 3), DeclaredSize::Found,
+         130000, 10},
+        {"gif after a long comment",
+         Gif(8, 8, 0, 0, 8, 8, Bytes("\x21\xFE", 2) + std::string(300, '\0').replace(0, 1, "\xFF") +
+                                   std::string(1, '\0')),
+         DeclaredSize::Damaged, 0, 0},
+        {"gif with no picture", "GIF89a" + Le16(8) + Le16(8) + Bytes("\0\0\0;", 4),
+         DeclaredSize::Damaged, 0, 0},
+        {"jpeg after app segments", Jpeg(App(70000 % 65000) + App(100), 4000, 3000),
+         DeclaredSize::Found, 4000, 3000},
+        {"jpeg with fill bytes and restart marker", Jpeg(Bytes("\xFF\xFF\xFF\xD0", 4), 65535, 65535),
+         DeclaredSize::Found, 65535, 65535},
+        {"jpeg whose scan comes before any frame", Bytes("\xFF\xD8\xFF\xDA", 4) + Be16(2),
+         DeclaredSize::Damaged, 0, 0},
+        {"jpeg cut inside a segment", Jpeg(App(100), 10, 10).substr(0, 50), DeclaredSize::Damaged, 0, 0},
+        {"tiff with short width", TiffLe(3, 300, 200), DeclaredSize::Found, 300, 200},
+        {"tiff bomb", TiffLe(4, 100000, 100000), DeclaredSize::Found, 100000, 100000},
+        {"tiff with a float width", TiffLe(11, 1, 1), DeclaredSize::Damaged, 0, 0},
+        {"tiff whose directory lies outside", Bytes("II*\0", 4) + Le32(1000), DeclaredSize::Damaged, 0, 0},
+        {"icon of a png and a bmp", Icon({PngHead(256, 256), BmpInfo(32, 64)}), DeclaredSize::Found, 256, 256},
+        {"icon bomb in its second picture", Icon({BmpInfo(16, 32), PngHead(30000, 30000)}),
+         DeclaredSize::Found, 30000, 30000},
+        {"icon pointing outside the file", Icon({BmpInfo(16, 32)}).substr(0, 22), DeclaredSize::Damaged, 0, 0},
+        {"icon of no pictures", Bytes("\0\0\1\0\0\0", 6), DeclaredSize::Damaged, 0, 0},
+        {"webp", "RIFF" + Le32(100) + "WEBPVP8 ", DeclaredSize::OtherFormat, 0, 0},
+        {"text", "just some words", DeclaredSize::OtherFormat, 0, 0},
+        {"nothing", "", DeclaredSize::OtherFormat, 0, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t width = 0, height = 0;
+        auto data = reinterpret_cast<const uint8_t*>(c.bytes.data());
+        EXPECT_EQ(ReadDeclaredSize(data, c.bytes.size(), width, height), c.expected) << c.what;
+        if (c.expected == DeclaredSize::Found) {
+            EXPECT_EQ(std::make_pair(width, height), std::make_pair(c.width, c.height)) << c.what;
+        }
+        // Every cut of the bytes is read safely too.
+        for (size_t cut = 0; cut < c.bytes.size(); ++cut) ReadDeclaredSize(data, cut, width, height);
+    }
+}
+
+// A picture the platform decodes must never be refused for a size misread: the headers give
+// the very size the decoder reports (or, for icons and GIFs, an upper bound of it).
+TEST(ReadDeclaredSize, AgreesWithTheDecoderOnEveryDecodableCorpusFile) {
+    int compared = 0;
+    for (const std::vector<std::string>& row : ManifestRows()) {
+        if (row.size() < 11 || row[8] != "yes") continue;
+        std::string bytes = ReadBytes(CorpusFile(FromUtf8(row[0])));
+        uint64_t width = 0, height = 0;
+        DeclaredSize found = ReadDeclaredSize(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                              bytes.size(), width, height);
+        if (found == DeclaredSize::OtherFormat) continue;
+        unsigned decodedWidth = 0, decodedHeight = 0;
+        ASSERT_EQ(std::sscanf(row[10].c_str(), "%ux%u", &decodedWidth, &decodedHeight), 2) << row[0];
+        ASSERT_EQ(found, DeclaredSize::Found) << row[0];
+        bool bound = row[0].find(".ico") != std::string::npos || row[0].find(".gif") != std::string::npos;
+        if (bound) {
+            EXPECT_GE(width * height, uint64_t{decodedWidth} * decodedHeight) << row[0];
+        } else {
+            EXPECT_EQ(width, decodedWidth) << row[0];
+            EXPECT_EQ(height, decodedHeight) << row[0];
+        }
+        ++compared;
+    }
+    EXPECT_GT(compared, 150);
+}
+
+}  // namespace
+
+namespace {
+
+SIZE_T PeakMemory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
+}
+
+// The whole road: a small file declaring a huge picture fails without a decoder seeing it
+// (the platform's decoders would take a gigabyte and a minute over these).
+TEST(ConvertImageFileDeclaredSize, BombsOfEveryFormatFailAndWriteNothing) {
+    TempDir dir;
+    const SIZE_T peakBefore = PeakMemory();
+    const std::pair<const wchar_t*, std::string> bombs[] = {
+        {L"bomb.png", PngHead(20000, 20000) + std::string(64, '\0')},
+        {L"bomb.bmp", Bmp(20000, -20000) + std::string(64, '\0')},
+        {L"bomb.gif", Gif(65535, 65535, 0, 0, 65535, 65535) + std::string(64, '\0')},
+        {L"bomb.jpg", Jpeg(App(16), 65535, 65535) + std::string(64, '\0')},
+        {L"bomb.tiff", TiffLe(4, 100000, 100000)},
+        {L"bomb.ico", Icon({PngHead(30000, 30000)})},
+    };
+    for (const auto& bomb : bombs) {
+        WriteBytes(dir / bomb.first, bomb.second);
+        EXPECT_FALSE(ConvertImageFile(dir / bomb.first, dir / L"out.png", L"image/png", 90))
+            << bomb.first;
+        EXPECT_FALSE(FileExists(dir / L"out.png")) << bomb.first;
+    }
+    EXPECT_LT(PeakMemory() - peakBefore, SIZE_T{256} << 20);
+}
+
+}  // namespace
