@@ -32,7 +32,7 @@ actual=$(cd "$root" && find . -type f | sed 's#^\./##' | LC_ALL=C sort)
 [ "$(ls "$work")" = "$name" ] || fail "the archive holds more than the folder $name"
 
 # DLLs every 64-bit Windows 10/11 has; nothing of the toolchain or of libwebp.
-allowed='^(kernel32|user32|gdi32|gdiplus|comctl32|comdlg32|ole32|oleaut32|shell32|shlwapi|advapi32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|user32|gdi32|gdiplus|comctl32|comdlg32|ole32|oleaut32|shell32|shlwapi|advapi32|bcrypt|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 imports=$("$objdump" -p "$root/Vorandel.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || fail "objdump found no imports"
 while read -r dll; do
