@@ -19,9 +19,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
-#include <memory>
 #include <string>
-#include <type_traits>
 
 namespace {
 
@@ -45,12 +43,6 @@ struct Options {
     std::wstring picture;
     DWORD timeoutMs = 300000;
 };
-
-// A kernel handle such as a process or thread handle.
-struct KernelHandleDeleter {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using KernelHandlePtr = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleDeleter>;
 
 // A block of memory inside another process.
 class RemoteBlock {
@@ -363,8 +355,8 @@ bool Drive(const Options& options) {
     if (!CreateProcessW(options.exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &started))
         return Fail(L"cannot start " + options.exe + L" (error " + std::to_wstring(GetLastError()) + L")");
-    KernelHandlePtr process(started.hProcess);
-    KernelHandlePtr thread(started.hThread);
+    KernelHandle process(started.hProcess);
+    KernelHandle thread(started.hThread);
 
     // The window with its controls and the four welcome lines.
     if (!WaitFor(60000, [&] {
