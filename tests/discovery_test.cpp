@@ -1,4 +1,6 @@
 #include "discovery.h"
+#include "file_identity.h"
+#include "output_paths.h"
 
 #include "test_support.h"
 
@@ -136,6 +138,58 @@ TEST_F(FindImageFilesTest, FolderLinkLoopsEnd) {
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::wstring>{L"a\\b\\pic.png", L"a\\to_other\\linked.gif",
                                                 L"other\\linked.gif"}));
+}
+
+// Under Wine no path limit stops a deep tree, and each level costs a call per level of
+// the path in Wine itself: 2,000 levels (VORANDEL_LARGE=1) take many minutes.
+TEST_F(FindImageFilesTest, DeepTreesAreCreatedAndWalked) {
+    if (!RunningUnderWine()) GTEST_SKIP() << "Windows limits the path's length";
+    const int levels = LargeRun() ? 2000 : 200;
+    std::vector<std::wstring> folders;  // outermost first
+    std::wstring deepest = dir.path();
+    for (int level = 0; level < levels; ++level) folders.push_back(deepest += L"\\d");
+    ASSERT_TRUE(CreateDirectoryTree(deepest));
+    for (const std::wstring& folder : folders) ASSERT_TRUE(FolderExists(folder));
+    const std::vector<std::wstring> images = {deepest + L"\\bottom.png",
+                                              folders[levels / 2] + L"\\middle.png",
+                                              folders[0] + L"\\top.png"};
+    for (const std::wstring& image : images) WriteBytes(image, "x");
+    std::vector<std::wstring> found = FindImageFiles(dir.path());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, images);
+    // Removed here from the bottom up, as the shared clean-up walks a tree by calls.
+    for (const std::wstring& image : images) DeleteFileW(image.c_str());
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        RemoveDirectoryW(folder->c_str());
+}
+
+// An identity of all zeros is what some file systems give every file: it means unknown.
+TEST(SameFileIdentity, OnlyKnownEqualIdentitiesMatch) {
+    FileIdentity unknown;
+    FileIdentity a;
+    a.volume = 7;
+    a.id[0] = 1;
+    FileIdentity onlyVolume;
+    onlyVolume.volume = 7;
+    FileIdentity otherVolume = a;
+    otherVolume.volume = 8;
+    FileIdentity high = a;  // differs beyond the 64-bit index only
+    high.id[15] = 1;
+    struct Case {
+        const char* name;
+        FileIdentity left, right;
+        bool same;
+    };
+    const Case cases[] = {
+        {"equal and known", a, a, true},
+        {"unknown against itself", unknown, unknown, false},
+        {"unknown on a known volume against itself", onlyVolume, onlyVolume, false},
+        {"known against unknown", a, unknown, false},
+        {"unknown against known", unknown, a, false},
+        {"another volume", a, otherVolume, false},
+        {"beyond 64 bits", a, high, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SameFileIdentity(c.left, c.right), c.same) << c.name;
 }
 
 // The corpus manifest records, per file, whether the scan must take it.

@@ -2,6 +2,7 @@
 #include "codec.h"
 #include "exif.h"
 #include "gif_palette.h"
+#include "picture.h"
 
 #include "test_support.h"
 
@@ -231,6 +232,13 @@ bool Near(ARGB pixel, ARGB expected, int tolerance) {
     return true;
 }
 
+void ExpectUpright(const Pixels& pixels, UINT width, UINT height) {
+    ASSERT_EQ(pixels.size, (ImageSize{width, height}));
+    EXPECT_TRUE(Near(pixels.at(2, 2), 0xFFFF0000, 60)) << "red top left";
+    EXPECT_TRUE(Near(pixels.at(width - 3, 2), 0xFF00FF00, 60)) << "green top right";
+    EXPECT_TRUE(Near(pixels.at(2, height - 3), 0xFF0000FF, 60)) << "blue below";
+}
+
 TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
     TempDir dir;
     const UINT width = 48, height = 30;
@@ -240,11 +248,7 @@ TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
         SaveOrientedJpeg(photo, orientation, width, height);
         const std::wstring png = dir / L"upright.png";
         ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
-        Pixels pixels = DecodePixels(png);
-        ASSERT_EQ(pixels.size, (ImageSize{width, height}));
-        EXPECT_TRUE(Near(pixels.at(2, 2), 0xFFFF0000, 60)) << "red top left";
-        EXPECT_TRUE(Near(pixels.at(width - 3, 2), 0xFF00FF00, 60)) << "green top right";
-        EXPECT_TRUE(Near(pixels.at(2, height - 3), 0xFF0000FF, 60)) << "blue below";
+        ExpectUpright(DecodePixels(png), width, height);
 
         const std::wstring jpeg = dir / L"upright.jpeg";
         ASSERT_TRUE(ConvertImageFile(photo, jpeg, L"image/jpeg", 90));
@@ -263,11 +267,7 @@ TEST(ConvertImageFile, LargeWebPWithItsOrientationAfterThePictureComesOutUpright
     ASSERT_EQ(DecodedSize(photo), (ImageSize{height, width})) << "stored turned";
     const std::wstring png = dir / L"upright.png";
     ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
-    Pixels pixels = DecodePixels(png);
-    ASSERT_EQ(pixels.size, (ImageSize{width, height}));
-    EXPECT_TRUE(Near(pixels.at(2, 2), 0xFFFF0000, 60)) << "red top left";
-    EXPECT_TRUE(Near(pixels.at(width - 3, 2), 0xFF00FF00, 60)) << "green top right";
-    EXPECT_TRUE(Near(pixels.at(2, height - 3), 0xFF0000FF, 60)) << "blue below";
+    ExpectUpright(DecodePixels(png), width, height);
 }
 
 // Pillow's hopper, stored turned with orientation 6 in a WebP's EXIF chunk.
@@ -339,6 +339,42 @@ TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {
     }
 }
 
+TEST(IsMetafile, TellsEmfAndWmfByTheirBytes) {
+    std::string emf(44, '\0');
+    emf[0] = 1;
+    emf.replace(40, 4, " EMF");
+    std::string otherRecord = emf;
+    otherRecord[0] = 2;
+    std::string plainWmf = std::string("\1\0\x09\0\0\x03", 6) + std::string(12, '\0');
+    std::string diskWmf = plainWmf;
+    diskWmf[0] = 2;
+    std::string oldWmf = plainWmf;
+    oldWmf[5] = 1;
+    std::string otherVersion = plainWmf;
+    otherVersion[5] = 2;
+    const std::pair<const char*, std::pair<std::string, bool>> cases[] = {
+        {"EMF header", {emf, true}},
+        {"EMF cut before its signature", {emf.substr(0, 43), false}},
+        {"another first record", {otherRecord, false}},
+        {"placeable WMF", {std::string("\xD7\xCD\xC6\x9A", 4) + std::string(18, '\0'), true}},
+        {"WMF in memory", {plainWmf, true}},
+        {"WMF on disk", {diskWmf, true}},
+        {"WMF version 1", {oldWmf, true}},
+        {"WMF of no known version", {otherVersion, false}},
+        {"WMF header cut", {plainWmf.substr(0, 17), false}},
+        {"icon", {std::string("\0\0\1\0\1\0", 6) + std::string(40, '\0'), false}},
+        {"empty", {"", false}},
+    };
+    for (const auto& [name, c] : cases)
+        EXPECT_EQ(IsMetafile(reinterpret_cast<const uint8_t*>(c.first.data()), c.first.size()),
+                  c.second)
+            << name;
+    for (const wchar_t* name : {L"metafile\\pillow\\drawing.emf", L"metafile\\libwmf\\formula1.wmf"}) {
+        std::string bytes = ReadBytes(CorpusFile(name));
+        EXPECT_TRUE(IsMetafile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) << name;
+    }
+}
+
 TEST(ConvertImageFile, BrokenMetafilesFail) {
     TempDir dir;
     // Empty, corrupt, and one that claims 14031 x 9920 pixels: a bomb.
@@ -372,14 +408,62 @@ std::string Picture(unsigned char flags) {
     return std::string("\x2C\0\0\0\0\1\0\1\0", 9) + static_cast<char>(flags);
 }
 
+// An extension block (label 0xFE: comment) holding size bytes in full sub-blocks.
+std::string Extension(unsigned char label, size_t size) {
+    std::string block = {'\x21', static_cast<char>(label)};
+    for (size_t done = 0; done < size; done += 255) block += '\xFF' + std::string(255, 'x');
+    return block + '\0';
+}
+
+// A GIF of one row of these colour indices and no colour table anywhere. Its LZW codes
+// each follow a clear code, so every code keeps the starting width.
+std::string PaletteLessGif(const std::vector<unsigned>& indices, unsigned codeSize,
+                           unsigned char screenFlags, unsigned char pictureFlags) {
+    std::string gif = "GIF89a";
+    PutU16(gif, static_cast<unsigned>(indices.size()), false);
+    PutU16(gif, 1, false);
+    gif += std::string{static_cast<char>(screenFlags), '\0', '\0', '\x2C'};
+    PutU32(gif, 0, false);  // left, top
+    PutU16(gif, static_cast<unsigned>(indices.size()), false);
+    PutU16(gif, 1, false);
+    gif += {static_cast<char>(pictureFlags), static_cast<char>(codeSize)};
+    const unsigned clear = 1u << codeSize, width = codeSize + 1;
+    std::string data;
+    unsigned long bits = 0;
+    unsigned count = 0;
+    auto put = [&](unsigned code) {
+        bits |= static_cast<unsigned long>(code) << count;
+        for (count += width; count >= 8; count -= 8, bits >>= 8) data += static_cast<char>(bits & 0xFF);
+    };
+    for (unsigned index : indices) {
+        put(clear);
+        put(index);
+    }
+    put(clear + 1);  // end of picture
+    if (count > 0) data += static_cast<char>(bits & 0xFF);
+    for (size_t at = 0; at < data.size(); at += 255) {
+        std::string block = data.substr(at, 255);
+        gif += static_cast<char>(block.size()) + block;
+    }
+    return gif + std::string("\0;", 2);
+}
+
 TEST(LacksGifPalette, OnlyAGifWithNoColourTableAnywhereBeforeItsFirstPicture) {
     const std::string comment = std::string("\x21\xFE\x03" "abc" "\x00", 7);
     const std::pair<const char*, std::pair<std::string, bool>> cases[] = {
         {"no tables", {GifStart("GIF87a", 0x00) + Picture(0x00), true}},
         {"no tables after extensions", {GifStart("GIF89a", 0x00) + comment + comment + Picture(0x00), true}},
+        {"no tables after a long comment",
+         {GifStart("GIF89a", 0x00) + Extension(0xFE, 300 * 1024) + Picture(0x00), true}},
+        {"no tables after long application data",
+         {GifStart("GIF89a", 0x00) + Extension(0xFF, 200 * 1024) + comment + Picture(0x00), true}},
         {"global table", {GifStart("GIF89a", 0x80) + std::string(6, '\0') + Picture(0x00), false}},
         {"local table", {GifStart("GIF89a", 0x00) + Picture(0x80), false}},
+        {"local table after a long comment",
+         {GifStart("GIF89a", 0x00) + Extension(0xFE, 300 * 1024) + Picture(0x80), false}},
         {"cut before the picture", {GifStart("GIF89a", 0x00) + comment.substr(0, 4), false}},
+        {"cut inside a long comment",
+         {GifStart("GIF89a", 0x00) + Extension(0xFE, 300 * 1024).substr(0, 200 * 1024), false}},
         {"cut inside the descriptor", {GifStart("GIF89a", 0x00) + Picture(0x00).substr(0, 6), false}},
         {"not a GIF", {std::string("\x89PNG\r\n\x1A\n") + std::string(20, '\0'), false}},
         {"unknown version", {GifStart("GIF90a", 0x00) + Picture(0x00), false}},
@@ -387,22 +471,55 @@ TEST(LacksGifPalette, OnlyAGifWithNoColourTableAnywhereBeforeItsFirstPicture) {
     for (const auto& [name, c] : cases) EXPECT_EQ(LacksPalette(c.first), c.second) << name;
 }
 
-TEST(AddGreyPalette, GivesAGlobalTableOfAllGreys) {
-    std::vector<uint8_t> gif = Bytes(GifStart("GIF87a", 0x00) + Picture(0x00));
-    AddGreyPalette(gif);
-    EXPECT_FALSE(LacksGifPalette(gif.data(), gif.size()));
-    ASSERT_EQ(gif.size(), 13u + 768u + 10u);
-    EXPECT_EQ(gif[10] & 0x87, 0x87);
-    for (size_t i = 0; i < 256; ++i)
-        ASSERT_TRUE(gif[13 + 3 * i] == i && gif[14 + 3 * i] == i && gif[15 + 3 * i] == i) << i;
+// The ramp reaches white at the picture's last colour, whatever its depth.
+TEST(AddGreyPalette, GivesARampFromBlackToWhiteOverThePicturesColours) {
+    struct Case {
+        const char* name;
+        std::string gif;
+        std::vector<unsigned> greys;  // of every entry
+    };
+    auto ramp = [](unsigned entries) {
+        std::vector<unsigned> greys;
+        for (unsigned i = 0; i < entries; ++i) greys.push_back(i * 255 / (entries - 1));
+        return greys;
+    };
+    const Case cases[] = {
+        {"1-bit", PaletteLessGif({0, 1}, 2, 0x00, 0x00), {0, 255, 255, 255}},
+        {"2-bit", PaletteLessGif({0, 3}, 2, 0x01, 0x00), ramp(4)},
+        {"2-bit, depth on the picture", PaletteLessGif({0, 3}, 2, 0x00, 0x01), ramp(4)},
+        {"4-bit", PaletteLessGif({0, 15}, 4, 0x00, 0x00), ramp(16)},
+        {"8-bit", PaletteLessGif({0, 255}, 8, 0x00, 0x00), ramp(256)},
+        {"no code size", GifStart("GIF87a", 0x00) + Picture(0x00), ramp(256)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> gif = Bytes(c.gif);
+        AddGreyPalette(gif);
+        EXPECT_FALSE(LacksGifPalette(gif.data(), gif.size()));
+        ASSERT_EQ(gif.size(), c.gif.size() + 3 * c.greys.size());
+        EXPECT_EQ(2u << (gif[10] & 0x07), c.greys.size());
+        EXPECT_EQ(gif[10] & 0x80, 0x80);
+        for (size_t i = 0; i < c.greys.size(); ++i)
+            ASSERT_TRUE(gif[13 + 3 * i] == c.greys[i] && gif[14 + 3 * i] == c.greys[i] &&
+                        gif[15 + 3 * i] == c.greys[i])
+                << i;
+        EXPECT_EQ(std::string(gif.begin() + 13 + 3 * c.greys.size(), gif.end()), c.gif.substr(13));
+    }
 }
 
-// Under Wine, GDI+ itself dies on this file; the program must not.
+// Under Wine, GDI+ itself dies on these files; the program must not.
 TEST(ConvertImageFile, GifWithoutAnyColourTableConverts) {
     TempDir dir;
     const std::wstring input = CorpusFile(L"wine-crash\\no_palette.gif");
     ASSERT_TRUE(ConvertImageFile(input, dir / L"out.png", L"image/png", 90));
     EXPECT_EQ(DecodedSize(dir / L"out.png"), (ImageSize{1, 1}));
+
+    const std::wstring oneBit = dir / L"one-bit.gif";
+    WriteBytes(oneBit, PaletteLessGif({0, 1, 1, 0}, 2, 0x00, 0x00));
+    ASSERT_TRUE(ConvertImageFile(oneBit, dir / L"one-bit.png", L"image/png", 90));
+    Pixels pixels = DecodePixels(dir / L"one-bit.png");
+    EXPECT_EQ(pixels.argb, (std::vector<ARGB>{0xFF000000, 0xFFFFFFFF, 0xFFFFFFFF, 0xFF000000}))
+        << "black and white";
 }
 
 }  // namespace

@@ -226,6 +226,12 @@ bool Listed(const std::wstring& path) {
 
 }  // namespace
 
+bool LargeRun() {
+    wchar_t value[8];
+    DWORD length = GetEnvironmentVariableW(L"VORANDEL_LARGE", value, 8);
+    return length == 1 && value[0] == L'1';
+}
+
 bool RunningUnderWine() { return WineUnixName() != nullptr; }
 
 bool MakeHostLink(const std::wstring& link, const std::string& hostTarget) {

@@ -79,6 +79,9 @@ struct Difference {
 };
 Difference ColourDifference(const Pixels& a, const Pixels& b);
 
+// True when VORANDEL_LARGE=1 asks for the large, slow variants of the suites.
+bool LargeRun();
+
 // True when the tests run under Wine, whose host is a Unix file system.
 bool RunningUnderWine();
 

@@ -43,23 +43,29 @@ bool DeclaresTooLarge(const MappedFile& input) {
     return false;
 }
 
-// Every input Vorandel takes, given the file at path and a view of all of it.
-ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
-    if (DeclaresTooLarge(input)) return nullptr;
-    if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
-    // GDI+ has no WebP decoder, and Wine's makes no bitmap of a metafile.
-    if (IsWebP(input.data(), input.size())) {
-        bitmap = nullptr;
-        return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
-    }
+// A metafile drawn on white at its own size.
+ImagePtr LoadMetafile(const std::wstring& path) {
     GpImage* loaded = nullptr;
     if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return nullptr;
     ImagePtr metafile(loaded);
     ImageType type = ImageTypeUnknown;
     if (GdipGetImageType(loaded, &type) != Ok || type != ImageTypeMetafile) return nullptr;
     return RenderMetafile(loaded);
+}
+
+// Every input Vorandel takes, given the file at path and a view of all of it.
+ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
+    if (DeclaresTooLarge(input)) return nullptr;
+    if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
+    // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
+    // itself, transparent and at its own resolution; Wine's makes none.
+    if (IsMetafile(input.data(), input.size())) return LoadMetafile(path);
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
+    // GDI+ has no WebP decoder.
+    if (!IsWebP(input.data(), input.size())) return nullptr;
+    bitmap = nullptr;
+    return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
 }
 
 // Makes the picture one that the output format shows as the user saw the input.

@@ -1,11 +1,13 @@
 #include "gif_palette.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr size_t kScreenDescriptorEnd = 13;  // signature, size, flags, background, aspect
 constexpr uint8_t kHasColourTable = 0x80;
+constexpr uint8_t kTableSizeBits = 0x07;  // a table of 2^(n+1) entries
 
 // Offset of the first picture's descriptor, past any extension blocks; 0 when damaged.
 size_t FirstPicture(const uint8_t* gif, size_t size) {
@@ -32,8 +34,18 @@ bool LacksGifPalette(const uint8_t* data, size_t size) {
 }
 
 void AddGreyPalette(std::vector<uint8_t>& gif) {
-    std::vector<uint8_t> ramp(256 * 3);
-    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i / 3);
-    gif[10] |= kHasColourTable | 0x07;  // 2^(7+1) = 256 entries
+    size_t picture = FirstPicture(gif.data(), gif.size());
+    // The picture's LZW code size tells how many colours its indices can reach.
+    int codeSize = picture != 0 && picture + 10 < gif.size() ? gif[picture + 10] : 8;
+    codeSize = std::clamp(codeSize, 1, 8);
+    // 2 is the least code size the format allows, so 1-bit pictures carry it too; their
+    // writers leave the table-size fields at 2 entries.
+    bool oneBit = codeSize <= 2 && (gif[10] & kTableSizeBits) == 0 &&
+                  (picture == 0 || (gif[picture + 9] & kTableSizeBits) == 0);
+    unsigned top = oneBit ? 1 : (1u << codeSize) - 1;  // the index shown white
+    std::vector<uint8_t> ramp;
+    for (unsigned index = 0; index < (1u << codeSize); ++index)
+        ramp.insert(ramp.end(), 3, static_cast<uint8_t>(std::min(index, top) * 255 / top));
+    gif[10] = static_cast<uint8_t>((gif[10] & ~kTableSizeBits) | kHasColourTable | (codeSize - 1));
     gif.insert(gif.begin() + kScreenDescriptorEnd, ramp.begin(), ramp.end());
 }

@@ -10,5 +10,6 @@
 // local one on its first picture.
 bool LacksGifPalette(const uint8_t* data, size_t size);
 
-// Gives such a GIF a global grey ramp, as GIF readers do by default.
+// Gives such a GIF a global grey ramp from black to white over the colours its first
+// picture can hold, as GIF readers do by default: a 1-bit picture comes out black and white.
 void AddGreyPalette(std::vector<uint8_t>& gif);

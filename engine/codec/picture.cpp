@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include <climits>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -201,6 +202,16 @@ bool TurnUpright(GpImage* image, int orientation) {
     PropertyItem tag{kOrientationTag, sizeof normal, kPropertyTypeShort, &normal};
     GdipSetPropertyItem(image, &tag);
     return true;
+}
+
+bool IsMetafile(const uint8_t* data, size_t size) {
+    auto u16 = [data](size_t at) { return static_cast<unsigned>(data[at] | data[at + 1] << 8); };
+    auto u32 = [&](size_t at) { return u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16; };
+    if (size >= 44 && u32(0) == 1 && std::memcmp(data + 40, " EMF", 4) == 0) return true;
+    if (size >= 4 && u32(0) == 0x9AC6CDD7) return true;  // placeable WMF
+    // A plain WMF: in memory (1) or on disk (2), a header of 9 words, version 1 or 3.
+    return size >= 18 && (u16(0) == 1 || u16(0) == 2) && u16(2) == 9 &&
+           (u16(4) == 0x0100 || u16(4) == 0x0300);
 }
 
 ImagePtr RenderMetafile(GpImage* metafile) {

@@ -4,6 +4,9 @@
 
 #include "resources.h"
 
+#include <cstddef>
+#include <cstdint>
+
 // Largest picture, in pixels, that is decoded or drawn: more is a decompression bomb
 // (four bytes a pixel, held twice at most while converting).
 constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
@@ -23,6 +26,10 @@ ImagePtr OnWhite(GpImage* image);
 // Turns the picture as EXIF orientation 1..8 says and sets its tag to normal, so that
 // the output stands as the camera's viewer showed it. False when turning failed.
 bool TurnUpright(GpImage* image, int orientation);
+
+// True when the bytes of a whole file are an EMF (its header record, " EMF" at offset 40)
+// or a WMF (placeable, or a plain memory or disk metafile header).
+bool IsMetafile(const uint8_t* data, size_t size);
 
 // A white bitmap of the metafile's own size at its own resolution with the metafile
 // played on it (by GDI, or by GDI+ for EMF+ files without GDI records); null when it

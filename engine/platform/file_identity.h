@@ -3,17 +3,19 @@
 
 #include "platform.h"
 
+#include <cstdint>
 #include <string>
 
+// A file's volume and its number on that volume. Some file systems (network redirectors,
+// user-mode drives) number every file 0: a number of all zeros means "unknown".
 struct FileIdentity {
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-    bool operator==(const FileIdentity& other) const {
-        return volume == other.volume && indexHigh == other.indexHigh &&
-               indexLow == other.indexLow;
-    }
+    uint64_t volume = 0;
+    uint8_t id[16] = {};
 };
+
+// True only when both identities are known and equal: an unknown one matches nothing,
+// not even itself.
+bool SameFileIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // False when nothing can be opened at path.
 bool GetFileIdentity(const std::wstring& path, FileIdentity& identity);

@@ -2,6 +2,8 @@
 
 #include "platform.h"
 
+#include <vector>
+
 namespace {
 
 bool CreatedOrExists(BOOL created) {
@@ -11,11 +13,21 @@ bool CreatedOrExists(BOOL created) {
 }  // namespace
 
 bool CreateDirectoryTree(const std::wstring& path) {
-    if (CreatedOrExists(CreateDirectoryW(path.c_str(), nullptr))) return true;
-    size_t separator = path.rfind(L'\\');
-    if (separator == std::wstring::npos) return false;
-    if (!CreateDirectoryTree(path.substr(0, separator))) return false;
-    return CreatedOrExists(CreateDirectoryW(path.c_str(), nullptr));
+    // Up from path to the first folder that exists or can be made, noting where each
+    // missing one ends; then down again, outermost first. A loop, not a call per level:
+    // under Wine a tree may be thousands of levels deep.
+    std::vector<size_t> missing;
+    size_t end = path.size();
+    while (!CreatedOrExists(CreateDirectoryW(path.substr(0, end).c_str(), nullptr))) {
+        size_t separator = end == 0 ? std::wstring::npos : path.rfind(L'\\', end - 1);
+        if (separator == std::wstring::npos) return false;
+        missing.push_back(end);
+        end = separator;
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+        if (!CreatedOrExists(CreateDirectoryW(path.substr(0, *folder).c_str(), nullptr)))
+            return false;
+    return true;
 }
 
 std::wstring GetRelativePath(const std::wstring& sourceDir, const std::wstring& path) {
