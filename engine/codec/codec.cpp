@@ -90,6 +90,10 @@ bool SaveImageFile(GpImage* image, const std::wstring& inputPath,
                    const CLSID& clsid, int quality) {
     // Replacing the input with its own conversion would lose the original.
     if (IsSameFile(inputPath, outputPath)) return false;
+    // An output its owner made read-only stays: Windows refuses to replace it, and Wine,
+    // which would, must not either.
+    DWORD existing = GetFileAttributesW(outputPath.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return false;
     bool saved;
     if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
         saved = SaveImageAsWebP(image, temporaryPath, quality);

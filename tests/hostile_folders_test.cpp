@@ -1,0 +1,190 @@
+// Folders the user did not make, run through the real window: odd names, depth, links,
+// and files that change while the run goes on. One runner over a table of folders.
+#include "window_fixture.h"
+
+#include "controls.h"
+#include "discovery.h"
+#include "output_paths.h"
+#include "run_checker.h"
+#include "test_support.h"
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// A change made on the window's thread just before the run reaches the listed file.
+struct Change {
+    std::wstring file;  // the listed file whose turn triggers it
+    std::function<void(const std::wstring& source)> make;
+    std::vector<std::wstring> touches;  // source files it changes itself
+};
+
+struct HostileFolder {
+    const char* name;
+    bool overwrite;
+    // Builds the folder below base; returns the source folder to choose.
+    std::function<std::wstring(const TempDir& base)> build;
+    // Expected mark of each listed file ('+', 'x', 's'); unlisted files must not appear.
+    std::map<std::wstring, char> expected;
+    std::vector<Change> changes;
+};
+
+void Image(const std::wstring& path) { SaveTestImage(path, L"image/png"); }
+
+std::wstring Chain(const std::wstring& top, int levels) {
+    std::wstring path = top;
+    for (int level = 1; level <= levels; ++level) {
+        path += L"\\level" + std::to_wstring(level);
+        MakeDir(path);
+    }
+    return path;
+}
+
+// Held open without sharing until the suite ends, as another program would.
+std::vector<std::unique_ptr<FileHandle>> g_lockedOutputs;
+
+std::vector<HostileFolder> Folders() {
+    std::vector<HostileFolder> folders;
+    folders.push_back({"names, depth and links below a source folder of 250 characters",
+                       false,
+                       [](const TempDir& base) {
+                           std::wstring source = base.path() + L"\\";
+                           source += std::wstring(250 - source.size(), L'n');
+                           MakeDir(source);
+                           for (const wchar_t* name :
+                                {L"照片.png", L"😀 smile.png", L"Cafe\u0301.png", L" spaced name .png",
+                                 L"Case.png", L"case.gif"})
+                               Image(source + L"\\" + name);
+                           Image(Chain(source, 30) + L"\\deep.png");
+                           MakeDir(base / L"outside");
+                           Image(base / L"outside\\beyond.png");
+                           if (RunningUnderWine()) {
+                               MakeFolderLink(source + L"\\link_loop", source);
+                               MakeFolderLink(source + L"\\link_out", base / L"outside");
+                               MakeHostLink(source + L"\\link_dangling", "/nonexistent/vorandel");
+                               MakeFolderLink(source + L"\\link_converted",
+                                              OutputRootFor(source));
+                           }
+                           return source;
+                       },
+                       {{L"照片.png", '+'},
+                        {L"😀 smile.png", '+'},
+                        {L"Cafe\u0301.png", '+'},
+                        {L" spaced name .png", '+'},
+                        {L"Case.png", '?'},  // one of the two names that differ only in case
+                        {L"case.gif", '?'},  // is converted, the other skipped
+                        {L"level1\\level2\\level3\\level4\\level5\\level6\\level7\\level8\\level9\\level10"
+                         L"\\level11\\level12\\level13\\level14\\level15\\level16\\level17\\level18"
+                         L"\\level19\\level20\\level21\\level22\\level23\\level24\\level25\\level26"
+                         L"\\level27\\level28\\level29\\level30\\deep.png",
+                         '+'},
+                        {L"link_out\\beyond.png", '+'}},
+                       {}});
+    folders.push_back(
+        {"changes during the run", true,
+         [](const TempDir& base) {
+             std::wstring source = base / L"changing";
+             MakeDir(source);
+             for (const wchar_t* name : {L"a_first.png", L"deleted.png", L"replaced.png",
+                                         L"locked.png", L"readonly.png", L"z_last.png"})
+                 Image(source + L"\\" + name);
+             MakeDir(source + L"\\gone");
+             Image(source + L"\\gone\\one.png");
+             Image(source + L"\\gone\\two.png");
+             MakeDir(OutputRootFor(source));
+             WriteBytes(OutputRootFor(source) + L"\\locked.bmp", "held by another program");
+             WriteBytes(OutputRootFor(source) + L"\\readonly.bmp", "kept by its owner");
+             SetFileAttributesW((OutputRootFor(source) + L"\\readonly.bmp").c_str(),
+                                FILE_ATTRIBUTE_READONLY);
+             return source;
+         },
+         {{L"a_first.png", '+'},
+          {L"deleted.png", 'x'},
+          {L"replaced.png", 'x'},
+          {L"locked.png", 'x'},
+          {L"readonly.png", 'x'},
+          {L"gone\\one.png", 'x'},
+          {L"gone\\two.png", 'x'},
+          {L"z_last.png", '+'},
+          // The outputs already there are inputs too, and hold no picture.
+          {L"converted_images\\locked.bmp", 'x'},
+          {L"converted_images\\readonly.bmp", 'x'}},
+         {{L"deleted.png",
+           [](const std::wstring& source) { DeleteFileW((source + L"\\deleted.png").c_str()); },
+           {L"deleted.png"}},
+          {L"replaced.png",
+           [](const std::wstring& source) {
+               DeleteFileW((source + L"\\replaced.png").c_str());
+               CreateDirectoryW((source + L"\\replaced.png").c_str(), nullptr);
+           },
+           {L"replaced.png"}},
+          {L"locked.png",
+           [](const std::wstring& source) {
+               g_lockedOutputs.push_back(std::make_unique<FileHandle>(
+                   CreateFileW((OutputRootFor(source) + L"\\locked.bmp").c_str(),
+                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr)));
+               EXPECT_TRUE(g_lockedOutputs.back()->valid());
+           },
+           {}},
+          {L"gone\\one.png",
+           [](const std::wstring& source) { RemoveTree(source + L"\\gone"); },
+           {L"gone\\one.png", L"gone\\two.png"}}}});
+    return folders;
+}
+
+using HostileFolderRun = MainWindowTest;
+
+TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
+    for (HostileFolder& folder : Folders()) {
+        SCOPED_TRACE(folder.name);
+        // Links are made only where the tests can make them.
+        if (!RunningUnderWine()) folder.expected.erase(L"link_out\\beyond.png");
+        TempDir base;
+        const std::wstring source = folder.build(base);
+        // The run makes its output root before it scans; so does this.
+        CreateDirectoryTree(OutputRootFor(source));
+        RunRecord run;
+        run.source = source;
+        run.extension = L"bmp";
+        for (const std::wstring& file : FindImageFiles(source))
+            run.listed.push_back(GetRelativePath(source, file));
+        std::vector<std::wstring> expectedOrder;
+        for (const std::wstring& file : run.listed)
+            if (folder.expected.count(file)) expectedOrder.push_back(file);
+        EXPECT_EQ(expectedOrder.size(), run.listed.size()) << "the scan lists unexpected files";
+        EXPECT_EQ(expectedOrder.size(), folder.expected.size()) << "the scan misses files";
+
+        std::map<WPARAM, const Change*> changeAt;
+        for (const Change& change : folder.changes) {
+            for (size_t i = 0; i < run.listed.size(); ++i)
+                if (run.listed[i] == change.file) changeAt[i + 1] = &change;
+            run.changedByTest.insert(run.changedByTest.end(), change.touches.begin(),
+                                     change.touches.end());
+        }
+        onProgressPosition = [&](WPARAM position) {
+            auto change = changeAt.find(position);
+            if (change != changeAt.end()) change->second->make(source);
+        };
+        run.before = ReadFolderContents(source);
+        ChooseFolder(source);
+        SetCheck(IDC_OVERWRITE, folder.overwrite);
+        MarkLog();
+        RunToEnd();
+        onProgressPosition = nullptr;
+        g_lockedOutputs.clear();
+        run.log = NewLogLines();
+        run.after = ReadFolderContents(source);
+        std::vector<char> marks = CheckRunInvariants(run);
+        for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i) {
+            char expected = folder.expected.count(run.listed[i]) ? folder.expected.at(run.listed[i]) : '?';
+            if (expected != '?') {
+                EXPECT_EQ(marks[i], expected) << run.listed[i];
+            }
+        }
+        SetFileAttributesW((OutputRootFor(source) + L"\\readonly.bmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+}  // namespace

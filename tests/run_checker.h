@@ -1,0 +1,29 @@
+// What must hold after any whole run of the program over a folder, whatever the folder
+// held: checked from the log, the scan's list and the files before and after.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Every file below root, by path relative to it, with its bytes. Entries whose names
+// begin with "link_" are links the tests made and are not followed.
+using FolderContents = std::map<std::wstring, std::string>;
+FolderContents ReadFolderContents(const std::wstring& root);
+
+struct RunRecord {
+    std::wstring source;
+    std::wstring extension;            // of the outputs, as "bmp"
+    std::vector<std::wstring> listed;  // relative paths, as the scan lists them before the run
+    std::vector<std::wstring> log;     // the run's lines
+    FolderContents before;
+    FolderContents after;
+    // Source files that the test itself changed during the run.
+    std::vector<std::wstring> changedByTest;
+};
+
+// One line per listed file in list order, a summary that counts the "✓" lines, every
+// "✓" output present and decodable, no "✗" output new or changed, no temporary file, no
+// source file changed and nothing written outside converted_images. Returns each file's
+// mark ('+' converted, 'x' failed, 's' skipped) in list order.
+std::vector<char> CheckRunInvariants(const RunRecord& run);
