@@ -8,8 +8,13 @@
 #include "run_checker.h"
 #include "test_support.h"
 
+#include <psapi.h>
+
+#include <atomic>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -185,6 +190,79 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         }
         SetFileAttributesW((OutputRootFor(source) + L"\\readonly.bmp").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// VORANDEL_LARGE=1: a tree of 100,000 entries, 2,000 of them images, converted while a
+// second thread asks the window for an answer every 20 ms. Prints what it saw.
+TEST_F(HostileFolderRun, LargeTreeKeepsTheWindowAnsweringAndReleasesWhatItTook) {
+    if (!LargeRun()) GTEST_SKIP() << "set VORANDEL_LARGE=1 for the large run";
+    TempDir base;
+    const std::wstring source = base / L"large";
+    MakeDir(source);
+    const std::string png = [&] {
+        SaveTestImage(base / L"sample.png", L"image/png");
+        return ReadBytes(base / L"sample.png");
+    }();
+    for (int folder = 0; folder < 100; ++folder) {
+        std::wstring path = source + L"\\f" + std::to_wstring(folder);
+        MakeDir(path);
+        for (int entry = 0; entry < 1000; ++entry) {
+            bool image = entry % 50 == 0;
+            WriteBytes(path + L"\\e" + std::to_wstring(entry) + (image ? L".png" : L".txt"),
+                       image ? png : std::string());
+        }
+    }
+    Pump();
+    const DWORD handlesBefore = [] {
+        DWORD count = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &count);
+        return count;
+    }();
+    // Private memory is the committed memory, which Wine reports as the pagefile usage only.
+    PROCESS_MEMORY_COUNTERS memory{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    const SIZE_T privateBefore = memory.PagefileUsage;
+
+    std::atomic<bool> probing{true};
+    std::atomic<DWORD> slowest{0};
+    std::atomic<int> probes{0};
+    HWND window = g_hMainWnd;
+    std::thread prober([&] {
+        while (probing) {
+            DWORD start = GetTickCount();
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+            DWORD took = GetTickCount() - start;
+            if (took > slowest) slowest = took;
+            ++probes;
+            Sleep(20);
+        }
+    });
+    ChooseFolder(source);
+    MarkLog();
+    DWORD runStart = GetTickCount();
+    RunToEnd();
+    DWORD runTook = GetTickCount() - runStart;
+    probing = false;
+    prober.join();
+    std::vector<std::wstring> log = NewLogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), L"输出目录: " + OutputRootFor(source));
+    EXPECT_EQ(log[log.size() - 2], L"转换完成! 成功: 2000/2000");
+
+    DWORD handlesAfter = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::cout << "large run: " << runTook << " ms, " << probes << " probes, slowest answer "
+              << slowest << " ms; handles " << handlesBefore << " -> " << handlesAfter
+              << "; private memory " << privateBefore / 1024 << " KiB -> "
+              << memory.PagefileUsage / 1024 << " KiB" << std::endl;
+    EXPECT_LE(handlesAfter, handlesBefore + 16);
+    EXPECT_LE(memory.PagefileUsage, privateBefore + 64 * 1024 * 1024);
 }
 
 }  // namespace

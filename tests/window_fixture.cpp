@@ -1,5 +1,7 @@
 #include "window_fixture.h"
 
+#include "test_support.h"
+
 #include "app.h"
 #include "commands.h"
 #include "controls.h"
@@ -20,7 +22,9 @@ std::wstring PickTestFolder(HWND) { return MainWindowTest::pickedFolder; }
 bool PumpUntilRunEnds() {
     if (!g_hRunThread) return true;
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 60000) {
+    // The large run (VORANDEL_LARGE=1) converts thousands of files.
+    const DWORD limit = LargeRun() ? 30 * 60000 : 60000;
+    while (GetTickCount() - start < limit) {
         DWORD woken = MsgWaitForMultipleObjects(1, &g_hRunThread, FALSE, 1000, QS_ALLINPUT);
         MainWindowTest::Pump();
         if (woken == WAIT_OBJECT_0) return true;
