@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "controls.h"
 #include "formats.h"
+#include "redraw_pace.h"
 #include "run.h"
 
 #include <commctrl.h>
@@ -77,6 +78,7 @@ LRESULT OnCreate(HWND window) {
                                kChild | WS_VSCROLL | WS_BORDER | LBS_NOTIFY, 10, 110, 680, 350,
                                IDC_LOG_LIST);
     SetLogFont();
+    PaceRedrawDuringRuns(window);
     AppendWelcomeLines();
     return 0;
 }
