@@ -15,7 +15,7 @@ quiet() { # run a noisy step; show its output only when it fails
 }
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
-          fonts-wqy-microhei fonts-dejavu-core dpkg-dev zip unzip)
+          fonts-wqy-microhei fonts-dejavu-core dpkg-dev zip unzip imagemagick gnuplot-nox python3)
 
 install_packages() {
     local missing=()
@@ -92,13 +92,18 @@ case "${1:-}" in
         # The window tests need a display; a virtual one serves for all of them.
         xvfb-run -a ctest --preset mingw
         ;;
+    bench)
+        setup
+        # The benchmark opens the real window; a virtual display serves.
+        xvfb-run -a python3 bench/bench.py
+        ;;
     dist)
         setup
         build --target dist
         log "release archive: $(ls -t dist/vorandel-*-win64.zip | head -n 1)"
         ;;
     *)
-        echo "usage: $0 run|test|dist" >&2
+        echo "usage: $0 run|test|bench|dist" >&2
         exit 2
         ;;
 esac

@@ -8,7 +8,7 @@
 #include "platform.h"
 
 // How often the screen catches up with a run.
-constexpr UINT kRedrawPaceMilliseconds = 100;
+constexpr UINT kRedrawPaceMilliseconds = 200;
 
 // Called once the controls exist. A run's start and end are the Start button's disabling
 // and enabling: between the two, drawing is paced.

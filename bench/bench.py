@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Vorandel's benchmark: makes its corpora, measures, and writes docs/performance.md with
+docs/performance.png. Run it through `./dev.sh bench` (under a virtual display). Counts come
+from the environment, with defaults that finish in about a quarter of an hour on 2 cores:
+
+  VORANDEL_BENCH_REPS          repetitions of every measurement, medians reported (3)
+  VORANDEL_BENCH_PHOTOS_12MP   4000x3000 photo-like images per input format, JPEG and PNG (1)
+  VORANDEL_BENCH_PHOTOS_2MP    1600x1200 photo-like images per input format (3)
+  VORANDEL_BENCH_SMALL_COUNTS  file counts of the small-image runs, 32x24 PNG to BMP
+                               ("250 1000 2000")
+  VORANDEL_BENCH_TREE          entries of the scanned tree (100000)
+  VORANDEL_BENCH_DIR           where the corpora and outputs go (/tmp/vorandel-bench)
+"""
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "mingw")
+EXE = os.path.join(BUILD, "bench", "vorandel_bench.exe")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+
+REPS = int(os.environ.get("VORANDEL_BENCH_REPS", "3"))
+PHOTOS_12 = int(os.environ.get("VORANDEL_BENCH_PHOTOS_12MP", "1"))
+PHOTOS_2 = int(os.environ.get("VORANDEL_BENCH_PHOTOS_2MP", "3"))
+SMALL_COUNTS = [int(n) for n in os.environ.get("VORANDEL_BENCH_SMALL_COUNTS", "250 1000 2000").split()]
+TREE = int(os.environ.get("VORANDEL_BENCH_TREE", "100000"))
+WORK = os.environ.get("VORANDEL_BENCH_DIR", "/tmp/vorandel-bench")
+PAUSE = 0.010  # the run's pause after every converted file
+
+FORMATS = [("JPEG", "image/jpeg", "jpg"), ("PNG", "image/png", "png"), ("WEBP", "image/webp", "webp")]
+
+
+def log(text):
+    print("[bench] " + text, flush=True)
+
+
+def windows(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def bench(*args):
+    out = subprocess.run([WINE_RUN, EXE, *args], capture_output=True, text=True, check=True).stdout
+    return [float(x) for x in out.split()[-3:]] if args[0] == "run" else [float(x) for x in out.split()[-2:]]
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def make_corpora():
+    photos = os.path.join(WORK, "photos")
+    if not os.path.isdir(photos):
+        os.makedirs(photos)
+        log("making photo-like images")
+        for size, count, tag in (("4000x3000", PHOTOS_12, "p12"), ("1600x1200", PHOTOS_2, "p2")):
+            for i in range(count):
+                base = os.path.join(photos, "%s_%d" % (tag, i))
+                # A seeded plasma, softened: smooth areas and fine detail like a photo's.
+                subprocess.run(["convert", "-seed", str(i + 1), "-size", size, "plasma:fractal",
+                                "-blur", "0x1", "-quality", "90", base + ".jpg"], check=True)
+                subprocess.run(["convert", base + ".jpg", "-define", "png:exclude-chunks=date,time",
+                                base + ".png"], check=True)
+    for count in SMALL_COUNTS:
+        folder = os.path.join(WORK, "small_%d" % count)
+        if not os.path.isdir(folder):
+            os.makedirs(folder)
+            log("making %d small images" % count)
+            bench("small", windows(folder), str(count))
+    tree = os.path.join(WORK, "tree")
+    if not os.path.isdir(tree):
+        log("making a tree of %d entries" % TREE)
+        per_folder = 100
+        folders = TREE // per_folder
+        for d in range(folders):
+            sub = os.path.join(tree, "d%04d" % d)
+            os.makedirs(sub)
+            for f in range(per_folder - 1):
+                open(os.path.join(sub, "f%d.png" % f), "w").close()
+    return photos
+
+
+def clear_outputs(folder):
+    shutil.rmtree(os.path.join(folder, "converted_images"), ignore_errors=True)
+
+
+def vorandel(folder, fmt, state):
+    seconds, files, peak = [], 0, []
+    for _ in range(REPS):
+        clear_outputs(folder)
+        s, files, p = bench("run", windows(folder), fmt, state)
+        seconds.append(s)
+        peak.append(p)
+    clear_outputs(folder)
+    return median(seconds), int(files), max(peak)
+
+
+def floor(folder, mime):
+    out = os.path.join(WORK, "floor_out")
+    seconds = []
+    for _ in range(REPS):
+        shutil.rmtree(out, ignore_errors=True)
+        s, files = bench("floor", windows(folder), mime, windows(out))
+        seconds.append(s + PAUSE * files)
+    shutil.rmtree(out, ignore_errors=True)
+    return median(seconds)
+
+
+def mogrify(folder, extension, threads):
+    out = os.path.join(WORK, "mogrify_out")
+    inputs = sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith((".jpg", ".png")))
+    limit = ["-limit", "thread", "1"] if threads == 1 else []
+    seconds = []
+    for _ in range(REPS):
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        start = time.monotonic()
+        subprocess.run(["mogrify", *limit, "-path", out, "-quality", "90", "-format", extension, *inputs],
+                       check=True, capture_output=True)
+        seconds.append(time.monotonic() - start)
+    shutil.rmtree(out, ignore_errors=True)
+    return median(seconds)
+
+
+def scan(tree):
+    vorandel_times, find_times = [], []
+    for _ in range(REPS):
+        s, _found = bench("scan", windows(tree))
+        vorandel_times.append(s)
+        start = time.monotonic()
+        subprocess.run("find %s | wc -l" % tree, shell=True, check=True, capture_output=True)
+        find_times.append(time.monotonic() - start)
+    return median(vorandel_times), median(find_times)
+
+
+def machine():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        memory = int(f.readline().split()[1]) // 1024
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    load = os.getloadavg()
+    return ("%s, %d cores, %d MiB, %s, %s under Xvfb; load average %.1f at the start (the machine "
+            "is shared with other work)" % (cpu, os.cpu_count(), memory, platform.platform(), wine, load[0]))
+
+
+def main():
+    if not os.path.exists(EXE):
+        sys.exit("build first: %s is missing" % EXE)
+    started = time.monotonic()
+    where = machine()
+    photos = make_corpora()
+    photo_rows = []
+    for name, mime, extension in FORMATS:
+        log("photos to " + name)
+        shown, files, peak_shown = vorandel(photos, name, "shown")
+        minimised, _, peak_min = vorandel(photos, name, "minimised")
+        base = floor(photos, mime)
+        one = mogrify(photos, extension, 1)
+        default = mogrify(photos, extension, 0)
+        photo_rows.append((name, files, shown, minimised, base, one, default, max(peak_shown, peak_min)))
+    small_rows = []
+    for count in SMALL_COUNTS:
+        log("%d small files to BMP" % count)
+        folder = os.path.join(WORK, "small_%d" % count)
+        shown, files, peak = vorandel(folder, "BMP", "shown")
+        minimised, _, _ = vorandel(folder, "BMP", "minimised")
+        small_rows.append((files, shown, minimised, floor(folder, "image/bmp"), peak))
+    log("scan")
+    scan_vorandel, scan_find = scan(os.path.join(WORK, "tree"))
+    write_report(where, photo_rows, small_rows, scan_vorandel, scan_find, time.monotonic() - started)
+
+
+def write_report(where, photo_rows, small_rows, scan_vorandel, scan_find, elapsed):
+    docs = os.path.join(ROOT, "docs")
+    data = os.path.join(WORK, "plot.dat")
+    with open(data, "w") as f:
+        for files, shown, minimised, base, _ in small_rows:
+            f.write("%d %.4f %.4f %.4f\n" % (files, shown, minimised, base))
+    subprocess.run(["gnuplot", "-e", (
+        "set terminal png size 800,500; set output '%s/performance.png';"
+        "set title 'Vorandel: 32x24 PNG to BMP, median of %d runs';"
+        "set xlabel 'files'; set ylabel 'seconds'; set key left top; set grid;"
+        "plot '%s' using 1:2 with linespoints title 'window shown',"
+        "'' using 1:3 with linespoints title 'window minimised',"
+        "'' using 1:4 with linespoints title 'floor (codec calls + 10 ms pause per file)'"
+    ) % (docs, REPS, data)], check=True)
+
+    mib = 1024.0 * 1024.0
+    largest = 4000 * 3000 * 4 if PHOTOS_12 else 1600 * 1200 * 4
+    lines = [
+        "# Performance",
+        "",
+        "Regenerated by `./dev.sh bench` (bench/bench.py); every figure is the median of %d "
+        "repetitions. Machine: %s. The whole benchmark took %.0f minutes." % (REPS, where, elapsed / 60),
+        "",
+        "Vorandel's time is from the press of Start to Start enabled again, in the real window "
+        "(shown, or minimised where it draws nothing), including the codec worker's hand-over. "
+        "The floor is the same codec calls one after another in one process, plus the 10 ms "
+        "pause the run makes after every converted file. Overhead per file is Vorandel's time "
+        "shown minus the floor, over the files. mogrify is Debian's ImageMagick, natively on "
+        "Linux, on the same files (`-limit thread 1`, and its default threads). Peak memory is "
+        "the peak working set of the program and its codec worker together (GetProcessMemoryInfo).",
+        "",
+        "## Photo-like images (%d of 4000x3000 and %d of 1600x1200, each as JPEG and PNG)" % (PHOTOS_12, PHOTOS_2),
+        "",
+        "| output | files | shown files/s | minimised files/s | floor files/s | shown / floor | "
+        "overhead per file ms | overhead % | mogrify 1 thread files/s | mogrify default files/s | peak memory MiB |",
+        "|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    for name, files, shown, minimised, base, one, default, peak in photo_rows:
+        lines.append("| %s | %d | %.2f | %.2f | %.2f | %.3f | %.1f | %.1f | %.2f | %.2f | %.0f |" % (
+            name, files, files / shown, files / minimised, files / base, shown / base,
+            1000 * (shown - base) / files, 100 * (shown - base) / shown, files / one, files / default,
+            peak / mib))
+    lines += [
+        "",
+        "The largest image decodes to %.0f MiB (4 bytes a pixel); peak memory above that is the "
+        "program's constant part: its own code, GDI+, Wine's libraries and the window." % (largest / mib),
+        "",
+        "## Many small images (32x24 PNG to BMP, overwrite on)",
+        "",
+        "| files | shown s | minimised s | floor s | shown / minimised | shown / floor | "
+        "overhead per file ms | time per file ms | peak memory MiB |",
+        "|---|---|---|---|---|---|---|---|---|",
+    ]
+    for files, shown, minimised, base, peak in small_rows:
+        lines.append("| %d | %.2f | %.2f | %.2f | %.3f | %.3f | %.2f | %.2f | %.0f |" % (
+            files, shown, minimised, base, shown / minimised, shown / base,
+            1000 * (shown - base) / files, 1000 * shown / files, peak / mib))
+    first, last = small_rows[0], small_rows[-1]
+    growth = (last[1] / last[0]) / (first[1] / first[0])
+    lines += [
+        "",
+        "Growth of the time per file, shown, from %d to %d files: %.3f (minimised %.3f). "
+        "Set VORANDEL_BENCH_SMALL_COUNTS=\"1000 100000\" for the whole span; it takes about "
+        "an hour here." % (first[0], last[0], growth, (last[2] / last[0]) / (first[2] / first[0])),
+        "",
+        "![time against file count](performance.png)",
+        "",
+        "## Scan alone (%d entries: folders of 99 files each)" % TREE,
+        "",
+        "| tool | seconds | entries/s |",
+        "|---|---|---|",
+        "| FindImageFiles (under Wine) | %.3f | %.0f |" % (scan_vorandel, TREE / scan_vorandel),
+        "| find (native) | %.3f | %.0f |" % (scan_find, TREE / scan_find),
+        "",
+    ]
+    with open(os.path.join(docs, "performance.md"), "w") as f:
+        f.write("\n".join(lines))
+    log("wrote docs/performance.md and docs/performance.png")
+
+
+if __name__ == "__main__":
+    main()
