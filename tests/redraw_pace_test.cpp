@@ -235,21 +235,22 @@ double Median(std::vector<double> values) {
 
 // The log's own cost per line does not grow with the log. Small and large lists take turns
 // so that the machine's load falls on both alike; the median of many single lines is what
-// other processes' time slices disturb least.
-TEST_F(RedrawPace, LineCostStaysFlatFromAThousandToAHundredThousandLines) {
+// other processes' time slices disturb least. The suite goes to 20,000 lines: filling a list
+// to 100,000 costs this machine minutes (at 100,000 the same test measured 1.04).
+TEST_F(RedrawPace, LineCostStaysFlatAsTheLogGrows) {
     AsIfRunning(true);
     std::vector<double> small, large;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
         SendMessageW(g_hLogList, LB_RESETCONTENT, 0, 0);
-        std::vector<double> times = LineTimes(1000, 250);
+        std::vector<double> times = LineTimes(1000, 200);
         small.insert(small.end(), times.begin(), times.end());
-        times = LineTimes(100000, 250);
+        times = LineTimes(20000, 200);
         large.insert(large.end(), times.begin(), times.end());
     }
     AsIfRunning(false);
     const double ratio = Median(large) / Median(small);
     std::cout << "per line: " << Median(small) << " ms at 1,000 lines, " << Median(large)
-              << " ms at 100,000 lines, ratio " << ratio << "\n";
+              << " ms at 20,000 lines, ratio " << ratio << "\n";
     EXPECT_LE(ratio, 1.10);
 }
 
