@@ -213,9 +213,11 @@ std::wstring SelectedName(HWND tree, const RemoteBlock& remote) {
 bool ChooseFolder(HANDLE process, const Options& options, int& printed) {
     const std::wstring& folder = options.folder;
     const std::wstring name = folder.substr(folder.find_last_of(L"\\/") + 1);
-    RemoteBlock remote(process, 4096);
-    if (!remote.valid()) return Fail(L"cannot reach the program's memory");
+    // The tree item's structure and text below kPath, the folder above it.
     const SIZE_T kPath = 2048;
+    if ((folder.size() + 1) * sizeof(wchar_t) > kPath) return Fail(L"the folder path is too long");
+    RemoteBlock remote(process, 2 * kPath);
+    if (!remote.valid()) return Fail(L"cannot reach the program's memory");
     if (!remote.write(kPath, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t)))
         return Fail(L"cannot write into the program's memory");
     const int before = LogCount();
