@@ -4,14 +4,21 @@
 #include "commands.h"
 #include "controls.h"
 #include "discovery.h"
+#include "hostile_files.h"
 #include "output_paths.h"
 #include "test_support.h"
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <thread>
+
+// The worker's time limit for one file; tests shorten it.
+extern DWORD g_codecFileTimeLimitMs;
 
 namespace {
 
@@ -368,6 +375,88 @@ TEST_F(ConversionRun, FailsEverySaveBesideAFileNamedConvertedImages) {
     EXPECT_TRUE(IsStartEnabled());
 }
 
+// Files that crash, hang or bomb a decoder each cost one line; the window answers
+// throughout, every good file converts, and no temporary file is left.
+TEST_F(ConversionRun, GoesThroughFilesThatBreakDecoders) {
+    TempDir dir;
+    std::map<std::wstring, std::wstring> lineOfFile;
+    const std::pair<const wchar_t*, const wchar_t*> good[] = {
+        {L"a.png", L"image/png"}, {L"b.jpg", L"image/jpeg"}, {L"c.gif", L"image/gif"}};
+    for (const auto& file : good) {
+        SaveTestImage(dir / file.first, file.second);
+        lineOfFile[file.first] = Converted(file.first);
+    }
+    std::vector<HostileFile> hostile = DecompressionBombs();
+    for (const DecoderBreaker& breaker : DecoderBreakers()) hostile.push_back(breaker.file);
+    ASSERT_TRUE(WriteHostileFiles(dir.path(), hostile));
+    for (const HostileFile& file : hostile) lineOfFile[file.name] = Failed(file.name);
+    // A decoder's crash is a wild write, which now and then lands harmlessly: then the file
+    // converts, and says so.
+    std::map<std::wstring, std::wstring> orConverted;
+    for (const DecoderBreaker& breaker : DecoderBreakers())
+        if (breaker.fault == DecoderFault::Crash)
+            orConverted[Failed(breaker.file.name)] = Converted(breaker.file.name);
+    std::vector<std::wstring> expected = Joined(
+        Joined(Header(L"BMP", 90, lineOfFile.size()), InScanOrder(dir.path(), lineOfFile)),
+        {L"输出目录: " + dir / L"converted_images"});
+
+    // A decoder that hangs holds the run for the worker's time limit, shortened here; the
+    // window must answer well within it all the while.
+    g_codecFileTimeLimitMs = 4000;
+    std::atomic<bool> probing{true};
+    std::atomic<int> unanswered{0};
+    HWND window = g_hMainWnd;
+    std::thread probe([&] {
+        while (probing) {
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result))
+                ++unanswered;
+            Sleep(50);
+        }
+    });
+    ChooseFolder(dir.path());
+    SetCheck(IDC_OVERWRITE, true);  // the breakers share a name, and each is to be tried
+    MarkLog();
+    RunToEnd();
+    probing = false;
+    probe.join();
+    g_codecFileTimeLimitMs = 60000;
+
+    std::vector<std::wstring> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), expected.size() + 1);
+    int converted = 0;
+    for (size_t i = 0, j = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind(L"转换完成! 成功: ", 0) == 0) continue;
+        auto other = orConverted.find(expected[j]);
+        if (other == orConverted.end() || lines[i] != other->second) {
+            EXPECT_EQ(lines[i], expected[j]);
+        }
+        if (lines[i].rfind(L"✓ ", 0) == 0) ++converted;
+        ++j;
+    }
+    EXPECT_EQ(lines[lines.size() - 2], L"转换完成! 成功: " + std::to_wstring(converted) + L"/" +
+                                           std::to_wstring(lineOfFile.size()));
+    EXPECT_EQ(unanswered, 0) << "the window stopped answering";
+    for (const std::wstring& output : ListFiles(dir / L"converted_images"))
+        EXPECT_EQ(output.find(L".tmp"), std::wstring::npos) << output << " was left behind";
+    EXPECT_TRUE(IsStartEnabled());
+}
+
+// Closed before the run has read its settings: the run ends without creating anything.
+TEST_F(ConversionRun, ClosedRightAfterStartCreatesNothing) {
+    TempDir dir;
+    SaveTestImage(dir / L"a.png", L"image/png");
+    ChooseFolder(dir.path());
+    Click(IDC_START);
+    ShowWindow(g_hMainWnd, SW_MINIMIZE);
+    DestroyWindow(g_hMainWnd);
+    ASSERT_EQ(WaitForSingleObject(g_hRunThread, 60000), WAIT_OBJECT_0);
+    // The quit message the window posted is not this test's to keep.
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    EXPECT_FALSE(FolderExists(dir / L"converted_images"));
+}
+
 TEST_F(ConversionRun, GoesOnIntoALogClearedDuringTheRun) {
     TempDir dir;
     for (const wchar_t* name : {L"1.png", L"2.png", L"3.png", L"4.png", L"5.png"})
@@ -423,34 +512,76 @@ std::wstring HelperPath() {
     return self.substr(0, self.rfind(L'\\') + 1) + L"vorandel_run_driver.exe";
 }
 
-// The real program, closed while its run converts: it stops after the file it is on, waits
-// for the run and exits normally.
-TEST(ProgramClose, DuringARunEndsCleanly) {
-    TempDir dir;
-    const int total = 40;
-    for (int i = 0; i < total; ++i)
-        SaveTestImage(dir / (std::to_wstring(i) + L".png"), L"image/png", 64, 48);
-    std::wstring commandLine = L"\"" + HelperPath() + L"\" close \"" + dir.path() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-    DWORD waited = WaitForSingleObject(process.hProcess, 60000);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the program did not end";
-    EXPECT_EQ(exitCode, 0u);
+struct CloseMoment {
+    const char* what;
+    std::wstring closeAt;  // the driver's words for when to close
+    std::function<void(const TempDir&)> makeFolder;
+    bool someOutputs;  // files before the close are converted
+};
 
-    std::set<std::wstring> outputs = ListFiles(dir / L"converted_images");
-    EXPECT_GE(outputs.size(), 1u);
-    EXPECT_LT(outputs.size(), static_cast<size_t>(total)) << "the run was not stopped";
-    for (const std::wstring& output : outputs)
-        EXPECT_EQ(DecodedSize(dir / (L"converted_images\\" + output)), (ImageSize{64, 48}))
-            << output << " is not a whole image";
+// The real program closed at every kind of moment: it ends with exit code 0 long before the
+// stuck decoder's time limit or the scan's end, and leaves only whole outputs.
+TEST(ProgramClose, EndsCleanlyAtEveryMoment) {
+    const CloseMoment moments[] = {
+        {"while it converts", L"file 2",
+         [](const TempDir& dir) {
+             for (int i = 0; i < 40; ++i)
+                 SaveTestImage(dir / (std::to_wstring(i) + L".png"), L"image/png", 64, 48);
+         },
+         true},
+        {"while a decoder is stuck", L"file 1",
+         [](const TempDir& dir) {
+             for (const DecoderBreaker& breaker : DecoderBreakers())
+                 if (breaker.fault == DecoderFault::Hang) {
+                     ASSERT_TRUE(WriteHostileFiles(dir.path(), {breaker.file}));
+                 }
+         },
+         false},
+        // Four links to the host's /usr: under Wine their scan takes minutes (half a
+        // minute each here), and so far longer than the close may take.
+        {"during the scan of a large tree", L"scan 500",
+         [](const TempDir& dir) {
+             for (int i = 1; i <= 4 && RunningUnderWine(); ++i) {
+                 ASSERT_TRUE(MakeHostLink(dir / (L"usr" + std::to_wstring(i)), "/usr"));
+             }
+         },
+         false},
+    };
+    for (const CloseMoment& moment : moments) {
+        SCOPED_TRACE(moment.what);
+        TempDir dir;
+        moment.makeFolder(dir);
+        std::wstring commandLine = L"\"" + HelperPath() + L"\" close \"" + dir.path() + L"\" " +
+                                   moment.closeAt;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        // Half the worker's time limit for one file: a close that waited for the stuck
+        // decoder would take all of it.
+        DWORD waited = WaitForSingleObject(process.hProcess, 30000);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        ASSERT_EQ(waited, WAIT_OBJECT_0) << "the program did not end";
+        EXPECT_EQ(exitCode, 0u);
+
+        std::set<std::wstring> outputs = ListFiles(dir / L"converted_images");
+        for (const std::wstring& output : outputs) {
+            EXPECT_EQ(output.find(L".tmp"), std::wstring::npos) << output << " was left behind";
+            EXPECT_EQ(DecodedSize(dir / (L"converted_images\\" + output)), (ImageSize{64, 48}))
+                << output << " is not a whole image";
+        }
+        if (moment.someOutputs) {
+            EXPECT_GE(outputs.size(), 1u);
+            EXPECT_LT(outputs.size(), 40u) << "the run was not stopped";
+        } else {
+            EXPECT_TRUE(outputs.empty());
+        }
+    }
 }
 
 // Not a check: how much a run adds per file to the codec's own work and the pause, with

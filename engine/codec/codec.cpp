@@ -151,12 +151,18 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
                          const std::wstring& outputPath, const std::wstring& mimeType,
-                         int quality) {
+                         int quality,
+                         const std::function<void(unsigned long long pixels)>& decoded) {
     TemporaryFile temp(temporaryPath);
     // A view of the whole input: the parsers below touch only the pages they read.
     MappedFile input(inputPath);
     ImagePtr image = DecodeImage(inputPath, input);
     if (!image) return false;
+    UINT width = 0;
+    UINT height = 0;
+    if (decoded && GdipGetImageWidth(image.get(), &width) == Ok &&
+        GdipGetImageHeight(image.get(), &height) == Ok)
+        decoded(static_cast<unsigned long long>(width) * height);
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
     // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.

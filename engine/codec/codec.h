@@ -3,6 +3,7 @@
 
 #include "resources.h"
 
+#include <functional>
 #include <string>
 
 // Decodes any input Vorandel takes: what GDI+ makes a bitmap of, WebP, and metafiles
@@ -24,7 +25,10 @@ bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputP
                       const std::wstring& mimeType, int quality);
 
 // ConvertImageFile with the temporary file named by the caller, who may have created it
-// already; it is replaced, then moved onto outputPath, and deleted on failure.
+// already; it is replaced, then moved onto outputPath, and deleted on failure. decoded, when
+// given, is told the picture's pixel count once the input is decoded and the rest is the
+// encoder's work.
 bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
                          const std::wstring& outputPath, const std::wstring& mimeType,
-                         int quality);
+                         int quality,
+                         const std::function<void(unsigned long long pixels)>& decoded = {});

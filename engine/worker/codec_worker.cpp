@@ -1,6 +1,7 @@
 #include "codec_worker.h"
 
 #include "codec.h"
+#include "picture.h"
 #include "resources.h"
 #include "temporary_files.h"
 #include "worker_protocol.h"
@@ -13,9 +14,11 @@
 #include <cstdlib>
 #include <vector>
 
-// Longest one file may take in the worker. A 100-megapixel photo, the largest picture
-// Vorandel decodes, converts in well under half of it on a slow machine; a stuck decoder
-// holds a run for one minute at most. Not in any header: tests shorten it.
+// Longest the worker may take to decode one file, where hostile bytes can stall a decoder:
+// a stuck file holds a run for one minute at most. The largest picture Vorandel decodes,
+// 100 megapixels, decodes in a few seconds. Its encoding then gets this much again and as
+// much once more for every 60 megapixels: on a loaded machine a 100-megapixel picture took
+// 44 s to WEBP and over 60 s to GIF. Not in any header: tests shorten it.
 DWORD g_codecFileTimeLimitMs = 60000;
 
 namespace {
@@ -26,6 +29,7 @@ constexpr DWORD kCloseGraceMs = 2000;
 // holds about three; beyond that a decoder is running away, and the machine is left alone.
 constexpr SIZE_T kWorkerMemoryLimit = SIZE_T{2} << 30;
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
+constexpr unsigned long long kPixelsPerEncodingLimit = 60ull * 1000 * 1000;
 
 // ---- The worker's side.
 
@@ -57,10 +61,16 @@ bool IsFromParent(HANDLE pipe, const WorkerSecret& secret) {
     return ReadExactly(pipe, received.data(), received.size()) && received == secret;
 }
 
-bool Convert(const CodecRequest& request) {
+bool Convert(HANDLE pipe, const CodecRequest& request) {
+    auto decoded = [pipe](unsigned long long pixels) {
+        uint8_t message[1 + kPixelCountBytes] = {kAnswerDecoded};
+        EncodePixelCount(pixels, message + 1);
+        DWORD written = 0;
+        WriteFile(pipe, message, sizeof message, &written, nullptr);
+    };
     try {
         return ConvertImageFileVia(request.inputPath, request.temporaryPath, request.outputPath,
-                                   request.mimeType, request.quality);
+                                   request.mimeType, request.quality, decoded);
     } catch (...) {  // out of memory inside the codec: this file fails, the worker goes on
         return false;
     }
@@ -79,7 +89,7 @@ void Serve(HANDLE pipe) {
         if (!ReadExactly(pipe, body.data(), length) ||
             !DecodeRequestBody(body.data(), length, request))
             return;
-        uint8_t answer = Convert(request) ? kAnswerConverted : kAnswerFailed;
+        uint8_t answer = Convert(pipe, request) ? kAnswerConverted : kAnswerFailed;
         DWORD written = 0;
         if (!WriteFile(pipe, &answer, 1, &written, nullptr) || written != 1) return;
     }
@@ -98,6 +108,10 @@ Worker g_worker;
 struct Deadline {
     ULONGLONG at;
     HANDLE stop;  // null once the program's close has been seen
+    // From now, at most limitMs more; a close already seen keeps its shorter grace.
+    void Allow(ULONGLONG limitMs) {
+        if (stop) at = GetTickCount64() + limitMs;
+    }
 };
 
 bool WorkerRunning() {
@@ -285,8 +299,17 @@ bool ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& out
         EncodeRequest({inputPath, temporaryPath, outputPath, mimeType, quality});
     Deadline deadline{GetTickCount64() + g_codecFileTimeLimitMs, stopEvent};
     uint8_t answer = kAnswerFailed;
-    if (!Transfer(true, request.data(), request.size(), deadline) ||
-        !Transfer(false, &answer, 1, deadline)) {
+    bool answered = Transfer(true, request.data(), request.size(), deadline) &&
+                    Transfer(false, &answer, 1, deadline);
+    if (answered && answer == kAnswerDecoded) {
+        uint8_t pixels[kPixelCountBytes];
+        answered = Transfer(false, pixels, sizeof pixels, deadline);
+        unsigned long long count = DecodePixelCount(pixels);
+        deadline.Allow(g_codecFileTimeLimitMs +
+                       g_codecFileTimeLimitMs * std::min(count, kMaxPixels) / kPixelsPerEncodingLimit);
+        answered = answered && Transfer(false, &answer, 1, deadline);
+    }
+    if (!answered) {
         ForgetWorker();
         return false;
     }

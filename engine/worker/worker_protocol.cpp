@@ -87,6 +87,16 @@ bool ParseWorkerArguments(const std::vector<std::wstring>& arguments, uint64_t& 
     return true;
 }
 
+void EncodePixelCount(uint64_t pixels, uint8_t* bytes) {
+    for (size_t i = 0; i < kPixelCountBytes; ++i) bytes[i] = static_cast<uint8_t>(pixels >> (8 * i));
+}
+
+uint64_t DecodePixelCount(const uint8_t* bytes) {
+    uint64_t pixels = 0;
+    for (size_t i = 0; i < kPixelCountBytes; ++i) pixels |= static_cast<uint64_t>(bytes[i]) << (8 * i);
+    return pixels;
+}
+
 std::vector<uint8_t> EncodeRequest(const CodecRequest& request) {
     std::vector<uint8_t> bytes(kLengthBytes);
     PutU32(bytes, static_cast<uint32_t>(request.quality));

@@ -48,6 +48,13 @@ bool DecodeRequestLength(const uint8_t* prefix, uint32_t& length);
 // false when the body is not exactly one well-formed request.
 bool DecodeRequestBody(const uint8_t* body, size_t size, CodecRequest& request);
 
-// The worker's answer to a request: one byte.
-inline constexpr uint8_t kAnswerConverted = 1;
+// The worker answers a request with one byte, converted or failed; before it, once the input
+// is decoded, it may say so with the picture's pixel count (eight bytes, little-endian
+// after the byte), so that a large picture's encoding gets the time it needs.
 inline constexpr uint8_t kAnswerFailed = 0;
+inline constexpr uint8_t kAnswerConverted = 1;
+inline constexpr uint8_t kAnswerDecoded = 2;
+constexpr size_t kPixelCountBytes = 8;
+
+void EncodePixelCount(uint64_t pixels, uint8_t* bytes);
+uint64_t DecodePixelCount(const uint8_t* bytes);
