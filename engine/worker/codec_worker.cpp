@@ -76,19 +76,35 @@ bool Convert(HANDLE pipe, const CodecRequest& request) {
     }
 }
 
+// Reads one request. The program sends each in one piece and nothing more before its
+// answer, so one read mostly takes it all and no read takes more than it.
+bool ReadRequest(HANDLE pipe, std::vector<uint8_t>& bytes, CodecRequest& request) {
+    bytes.resize(kPipeBufferBytes);
+    size_t have = 0;
+    for (;;) {
+        uint32_t length = 0;
+        if (have >= kLengthBytes) {
+            if (!DecodeRequestLength(bytes.data(), length) || have > kLengthBytes + length)
+                return false;
+            if (have == kLengthBytes + length)
+                return DecodeRequestBody(bytes.data() + kLengthBytes, length, request);
+            if (bytes.size() < kLengthBytes + length) bytes.resize(kLengthBytes + length);
+        }
+        DWORD got = 0;
+        if (!ReadFile(pipe, bytes.data() + have, static_cast<DWORD>(bytes.size() - have), &got,
+                      nullptr) ||
+            got == 0)
+            return false;
+        have += got;
+    }
+}
+
 // Answers requests until the program closes the pipe or breaks the protocol.
 void Serve(HANDLE pipe) {
-    std::vector<uint8_t> body;
+    std::vector<uint8_t> bytes;
     for (;;) {
-        uint8_t prefix[kLengthBytes];
-        uint32_t length = 0;
         CodecRequest request;
-        if (!ReadExactly(pipe, prefix, kLengthBytes) || !DecodeRequestLength(prefix, length))
-            return;
-        body.resize(length);
-        if (!ReadExactly(pipe, body.data(), length) ||
-            !DecodeRequestBody(body.data(), length, request))
-            return;
+        if (!ReadRequest(pipe, bytes, request)) return;
         uint8_t answer = Convert(pipe, request) ? kAnswerConverted : kAnswerFailed;
         DWORD written = 0;
         if (!WriteFile(pipe, &answer, 1, &written, nullptr) || written != 1) return;
@@ -107,10 +123,11 @@ Worker g_worker;
 
 struct Deadline {
     ULONGLONG at;
-    HANDLE stop;  // null once the program's close has been seen
+    HANDLE stop;  // null when there is none, or once the program's close has been seen
+    bool closing = false;
     // From now, at most limitMs more; a close already seen keeps its shorter grace.
     void Allow(ULONGLONG limitMs) {
-        if (stop) at = GetTickCount64() + limitMs;
+        if (!closing) at = GetTickCount64() + limitMs;
     }
 };
 
@@ -142,6 +159,7 @@ bool AwaitTransfer(Deadline& deadline) {
         if (woken != WAIT_OBJECT_0 + 2) return false;
         deadline.at = std::min(deadline.at, now + kCloseGraceMs);
         deadline.stop = nullptr;
+        deadline.closing = true;
     }
 }
 
