@@ -16,9 +16,10 @@
 
 // Longest the worker may take to decode one file, where hostile bytes can stall a decoder:
 // a stuck file holds a run for one minute at most. The largest picture Vorandel decodes,
-// 100 megapixels, decodes in a few seconds. Its encoding then gets this much again and as
-// much once more for every 60 megapixels: on a loaded machine a 100-megapixel picture took
-// 44 s to WEBP and over 60 s to GIF. Not in any header: tests shorten it.
+// 100 megapixels, decodes in seconds. Its encoding, of pixels already decoded, then gets this
+// much again and as much once more for every 15 megapixels: on a loaded 2-core machine a
+// 100-megapixel picture took 124 s to WEBP and over 160 s to GIF. Not in any header: tests
+// shorten it.
 DWORD g_codecFileTimeLimitMs = 60000;
 
 namespace {
@@ -29,7 +30,7 @@ constexpr DWORD kCloseGraceMs = 2000;
 // holds about three; beyond that a decoder is running away, and the machine is left alone.
 constexpr SIZE_T kWorkerMemoryLimit = SIZE_T{2} << 30;
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
-constexpr unsigned long long kPixelsPerEncodingLimit = 60ull * 1000 * 1000;
+constexpr unsigned long long kPixelsPerEncodingLimit = 15ull * 1000 * 1000;
 
 // ---- The worker's side.
 
