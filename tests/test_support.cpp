@@ -16,12 +16,16 @@
 
 std::wstring CorpusDir() { return CorpusFile(L""); }
 
-std::wstring CorpusFile(const std::wstring& relative) {
-    std::wstring path = VORANDEL_CORPUS_DIR_HOST;
+std::wstring HostToWindowsPath(const std::wstring& hostPath) {
+    std::wstring path = hostPath;
     if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    if (!relative.empty()) path += L"\\" + relative;
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
+}
+
+std::wstring CorpusFile(const std::wstring& relative) {
+    return HostToWindowsPath(relative.empty() ? std::wstring(VORANDEL_CORPUS_DIR_HOST)
+                                              : VORANDEL_CORPUS_DIR_HOST + (L"/" + relative));
 }
 
 std::vector<std::vector<std::string>> ManifestRows() {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// A path of the build host as the tests see it: under Wine a Unix path becomes Z:\...
+std::wstring HostToWindowsPath(const std::wstring& hostPath);
+
 // The shared image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
 std::wstring CorpusDir();
 // A file of the corpus by its path inside it, with / or \ between names.

@@ -1,0 +1,61 @@
+// One whole run of the real program over a folder, and every check that must hold after it,
+// whatever the folder holds. Suites build their folder, call RunAndCheckWholeRun, and add
+// their own expectations through WholeRunOptions or on the result.
+//
+// The run goes as a user's would: the real Vorandel.exe is started and driven through its
+// window by vorandel_drive from another process (folder chosen in the program's picker,
+// format and options set, Start pressed, the window closed after the run), on the display
+// the tests are given (xvfb-run). Checked with gtest failures, after the run:
+//   - the program ran to its summary, and closed with exit code 0 when its window closed;
+//   - each file that the scan lists (FindImageFiles before the run) has exactly one line, in
+//     list order: "✓ <path>", "✗ <path> 转换失败" or "跳过 <path> (文件已存在)";
+//   - the summary's success count equals the "✓" lines, its total the listed count, and the
+//     output folder line follows it;
+//   - every "✓" output exists and decodes, every "跳过" output exists, and every "✗" leaves
+//     no output (unless another file's line claims that name);
+//   - converted_images holds nothing but outputs that existed before or that a "✓" line
+//     claims: no temporary file (vor*.tmp) and no partial output; nor is one left in %TEMP%;
+//   - no source file changed (size and content hash before and after), and nothing was
+//     created or removed outside converted_images, in the folder or beside it;
+//   - each file in expectedOutcomes got that outcome.
+#pragma once
+
+#include "run_log.h"
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct WholeRunOptions {
+    std::wstring format = L"PNG";  // a name in the format list
+    int quality = 0;               // 1-100; 0 leaves the window's own
+    bool keepStructure = true;
+    bool overwrite = false;
+    unsigned timeoutSeconds = 1800;  // for the run, from Start to the summary
+    // Outcomes fixed in advance, by path relative to the folder.
+    std::map<std::wstring, FileOutcome> expectedOutcomes;
+    // Relative paths of source files that the suite itself changes or removes during the run.
+    std::set<std::wstring> changedSources;
+    // Called with every log line as it arrives, on the caller's thread, while the program
+    // runs: a suite can change the folder once it sees the scan's line.
+    std::function<void(const std::wstring& line)> onLine;
+};
+
+struct FileResult {
+    std::wstring relativePath;
+    FileOutcome outcome = FileOutcome::Failed;
+    double seconds = 0;  // from the previous log line to this file's line
+};
+
+struct WholeRunResult {
+    bool ended = false;             // the run reached its summary and the program closed with 0
+    std::vector<std::wstring> log;  // every line the window showed, its first lines included
+    std::vector<FileResult> files;  // in list order; empty when the lines did not match the list
+    double seconds = 0;             // the whole drive, program start to its end
+};
+
+// Runs the program over folder (a full Windows path) and checks everything above.
+WholeRunResult RunAndCheckWholeRun(const std::wstring& folder,
+                                   const WholeRunOptions& options = {});
