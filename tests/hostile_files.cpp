@@ -332,7 +332,7 @@ const Seed kSeeds[] = {
     {L"bmp", L"bmp/bmpsuite/g/pal8.bmp"},      {L"tif", L"tiff/pillow/hopper_lzw.tif"},
     {L"jpg", L"jpeg/pillow/hopper.jpg"},       {L"webp", L"webp/pillow/hopper.webp"},
     {L"ico", L"ico/pillow/python.ico"},        {L"emf", L"metafile/libemf2svg/test-000.emf"},
-    {L"wmf", L"metafile/libwmf/fulltest.wmf"},
+    {L"wmf", L"metafile/libwmf/2doorvan.wmf"},
 };
 
 }  // namespace

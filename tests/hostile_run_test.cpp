@@ -1,0 +1,88 @@
+// The real program's run over one folder of everything that can break a decoder: damaged
+// copies of a seed per input format made by zzuf with fixed seeds (by hostile_run_test.sh,
+// in VORANDEL_FUZZ_VARIANTS), the seeds themselves, files known to crash or hang the
+// platform's decoders, a decompression bomb per format, and empty, cut and text files. One
+// run, checked whole; the figures of the run are printed for the record.
+#include "hostile_files.h"
+#include "test_support.h"
+#include "whole_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The zzuf folder's files, one folder per format, copied below folder; the seeds are named
+// seed.<extension>.
+void CopyVariants(const std::wstring& from, const std::wstring& to) {
+    MakeDir(to);
+    WIN32_FIND_DATAW found;
+    SearchHandle search(FindFirstFileW((from + L"\\*").c_str(), &found));
+    ASSERT_TRUE(search.valid()) << "no folder of variants";
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CopyVariants(from + L"\\" + name, to + L"\\" + name);
+        else
+            ASSERT_TRUE(CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), TRUE));
+    } while (FindNextFileW(search.get(), &found));
+}
+
+bool IsSeed(const std::wstring& relative) {
+    return relative.find(L"\\seed.") != std::wstring::npos;
+}
+
+}  // namespace
+
+TEST(HostileRun, EveryFileGetsOneTruthfulLine) {
+    TempDir temp;
+    const std::wstring folder = temp / L"hostile";
+    MakeDir(folder);
+    WholeRunOptions options;
+    const char* variants = std::getenv("VORANDEL_FUZZ_VARIANTS");
+    if (variants && *variants) CopyVariants(HostToWindowsPath(FromUtf8(variants)), folder + L"\\zzuf");
+
+    // Files whose only truthful line is a failure.
+    const std::wstring made = folder + L"\\made";
+    MakeDir(made);
+    std::vector<HostileFile> failing = DecompressionBombs();
+    for (const DecoderBreaker& breaker : DecoderBreakers()) failing.push_back(breaker.file);
+    std::vector<HostileFile> damaged = DamagedFiles();
+    for (const HostileFile& file : damaged)
+        if (file.name.compare(0, 5, L"half.") != 0) failing.push_back(file);
+    for (const HostileFile& file : failing)
+        options.expectedOutcomes[L"made\\" + file.name] = FileOutcome::Failed;
+    ASSERT_TRUE(WriteHostileFiles(made, failing));
+    // A cut file may still show the part it has: any truthful line will do.
+    damaged.erase(std::remove_if(damaged.begin(), damaged.end(),
+                                 [](const HostileFile& file) {
+                                     return file.name.compare(0, 5, L"half.") != 0;
+                                 }),
+                  damaged.end());
+    ASSERT_TRUE(WriteHostileFiles(made, damaged));
+
+    WholeRunResult run = RunAndCheckWholeRun(folder, options);
+    EXPECT_TRUE(run.ended);
+
+    int converted = 0, failed = 0, variantCount = 0;
+    const FileResult* slowest = nullptr;
+    for (const FileResult& file : run.files) {
+        if (IsSeed(file.relativePath)) {
+            EXPECT_EQ(file.outcome, FileOutcome::Converted)
+                << "a seed did not convert: " << std::string(file.relativePath.begin(), file.relativePath.end());
+        }
+        variantCount += file.relativePath.compare(0, 5, L"zzuf\\") == 0 && !IsSeed(file.relativePath);
+        converted += file.outcome == FileOutcome::Converted;
+        failed += file.outcome == FileOutcome::Failed;
+        if (!slowest || file.seconds > slowest->seconds) slowest = &file;
+    }
+    std::printf("hostile run: %zu files (%d zzuf variants), %d converted, %d failed, %.1f s in all",
+                run.files.size(), variantCount, converted, failed, run.seconds);
+    if (slowest)
+        std::printf(", slowest %ls %.1f s", slowest->relativePath.c_str(), slowest->seconds);
+    std::printf("\n");
+}
