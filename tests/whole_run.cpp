@@ -39,7 +39,10 @@ void Walk(const std::wstring& root, const std::wstring& relative, const std::wst
     FileIdentity identity;
     const bool identified = GetFileIdentity(folder, identity);
     if (identified) {
-        if (std::find(descent.begin(), descent.end(), identity) != descent.end()) return;
+        if (std::any_of(descent.begin(), descent.end(), [&](const FileIdentity& above) {
+                return SameFileIdentity(above, identity);
+            }))
+            return;
         descent.push_back(identity);
     }
     WIN32_FIND_DATAW found;
