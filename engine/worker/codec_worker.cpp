@@ -64,6 +64,7 @@ bool IsFromParent(HANDLE pipe, const WorkerSecret& secret) {
 
 bool Convert(HANDLE pipe, const CodecRequest& request) {
     auto decoded = [pipe](unsigned long long pixels) {
+        if (pixels < kReportDecodedFromPixels) return;
         uint8_t message[1 + kPixelCountBytes] = {kAnswerDecoded};
         EncodePixelCount(pixels, message + 1);
         DWORD written = 0;
