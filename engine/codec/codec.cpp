@@ -65,7 +65,7 @@ ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
     // GDI+ has no WebP decoder.
     if (!IsWebP(input.data(), input.size())) return nullptr;
     bitmap = nullptr;
-    return LoadWebPBitmap(path, &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
+    return LoadWebPBitmap(input.data(), input.size(), &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
 }
 
 // Makes the picture one that the output format shows as the user saw the input.

@@ -2,31 +2,6 @@
 
 #include "resources.h"
 
-bool ReadFileBytes(const std::wstring& path, unsigned long long maxBytes,
-                   std::vector<uint8_t>& bytes) {
-    // The decoder may hold the same file open meanwhile.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
-    unsigned long long fileBytes = static_cast<unsigned long long>(size.QuadPart);
-    if (fileBytes > maxBytes) return false;
-    bytes.resize(static_cast<size_t>(fileBytes));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                      &got, nullptr))
-            return false;
-        if (got == 0) break;  // the file shrank meanwhile
-        done += got;
-    }
-    bytes.resize(done);
-    return true;
-}
-
 bool WriteFileBytes(const std::wstring& path, const uint8_t* bytes, size_t size) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 const wchar_t kWebPMimeType[] = L"image/webp";
 // {963EE8BD-A394-4C33-A7D9-4ADC62B4E20C}, made for Vorandel.
@@ -20,19 +19,19 @@ namespace {
 
 constexpr size_t kSignatureBytes = 12;
 
-bool DecodeStill(const std::vector<uint8_t>& data, const BitmapData& target) {
+bool DecodeStill(const uint8_t* data, size_t size, const BitmapData& target) {
     uint8_t* pixels = static_cast<uint8_t*>(target.Scan0);
     size_t capacity = static_cast<size_t>(target.Stride) * target.Height;
-    return WebPDecodeBGRAInto(data.data(), data.size(), pixels, capacity, target.Stride) !=
+    return WebPDecodeBGRAInto(data, size, pixels, capacity, target.Stride) !=
            nullptr;
 }
 
-bool DecodeFirstFrame(const std::vector<uint8_t>& data, const BitmapData& target) {
+bool DecodeFirstFrame(const uint8_t* data, size_t size, const BitmapData& target) {
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options)) return false;
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
-    WebPData webp{data.data(), data.size()};
+    WebPData webp{data, size};
     WebPAnimDecoderPtr decoder(WebPAnimDecoderNew(&webp, &options));
     if (!decoder) return false;
     WebPAnimInfo info;
@@ -68,14 +67,21 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
                         unsigned long long maxPixels) {
     if (bitmap == nullptr) return InvalidParameter;
     *bitmap = nullptr;
+    MappedFile file(path);
+    if (!file.valid()) return Win32Error;
+    return LoadWebPBitmap(file.data(), file.size(), bitmap, maxPixels);
+}
 
-    std::vector<uint8_t> data;
-    if (!ReadFileBytes(path, kMaxFileBytes, data)) return Win32Error;
-    if (!IsWebP(data.data(), data.size())) return UnknownImageFormat;
+GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
+                        unsigned long long maxPixels) {
+    if (bitmap == nullptr) return InvalidParameter;
+    *bitmap = nullptr;
+    if (size > kMaxFileBytes) return Win32Error;
+    if (!IsWebP(data, size)) return UnknownImageFormat;
 
     // The headers alone tell the size: an absurd one is refused before any pixel is allocated.
     WebPBitstreamFeatures features;
-    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK)
+    if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK)
         return UnknownImageFormat;
     if (features.width <= 0 || features.height <= 0 ||
         !WithinPixelLimit(static_cast<unsigned>(features.width),
@@ -93,8 +99,8 @@ GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
                             static_cast<UINT>(features.height), ImageLockModeWrite,
                             PixelFormat32bppARGB);
         if (!bits.locked() || bits.data().Stride <= 0) return GenericError;
-        if (!(features.has_animation ? DecodeFirstFrame(data, bits.data())
-                                     : DecodeStill(data, bits.data())))
+        if (!(features.has_animation ? DecodeFirstFrame(data, size, bits.data())
+                                     : DecodeStill(data, size, bits.data())))
             return GenericError;
     }
     *bitmap = static_cast<GpBitmap*>(owner.release());

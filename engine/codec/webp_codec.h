@@ -21,6 +21,9 @@ bool IsWebP(const uint8_t* data, size_t size);
 // A picture of more than maxPixels is refused from its headers, before any pixel is allocated.
 GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels);
+// The same from a file's bytes already in memory, such as a mapped view of it.
+GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
+                        unsigned long long maxPixels = kMaxPixels);
 
 // Encodes a bitmap (not a metafile) with libwebp's lossy coder at quality (0..100), alpha
 // channel kept, and writes the result to outputPath, replacing any file there. False on any
