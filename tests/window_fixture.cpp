@@ -23,7 +23,7 @@ bool PumpUntilRunEnds() {
     if (!g_hRunThread) return true;
     const DWORD start = GetTickCount();
     // The large run (VORANDEL_LARGE=1) converts thousands of files.
-    const DWORD limit = LargeRun() ? 30 * 60000 : 60000;
+    const DWORD limit = LargeRun() ? 30 * 60000 : 3 * 60000;
     while (GetTickCount() - start < limit) {
         DWORD woken = MsgWaitForMultipleObjects(1, &g_hRunThread, FALSE, 1000, QS_ALLINPUT);
         MainWindowTest::Pump();
