@@ -10,6 +10,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <iostream>
@@ -33,6 +34,8 @@ struct HostileFolder {
     // Expected mark of each listed file ('+', 'x', 's'); unlisted files must not appear.
     std::map<std::wstring, char> expected;
     std::vector<Change> changes;
+    // Called once the run has ended, before the folder is read again.
+    std::function<void(const std::wstring& source)> afterRun;
 };
 
 void Image(const std::wstring& path) { SaveTestImage(path, L"image/png"); }
@@ -48,6 +51,36 @@ std::wstring Chain(const std::wstring& top, int levels) {
 
 // Held open without sharing until the suite ends, as another program would.
 std::vector<std::unique_ptr<FileHandle>> g_lockedOutputs;
+
+// levels nested folders with a picture at the top, in the middle and at the bottom, made by
+// the host: under Wine making each level costs a lookup of every level above it.
+HostileFolder DeepFolder(int levels) {
+    // The middle picture's folder and the bottom one, relative to the source, as the host
+    // writes them.
+    std::string half, all;
+    for (int level = 0; level < levels; ++level) (level < levels / 2 ? half : all) += "d/";
+    all = half + all;
+    auto listed = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return std::wstring(path.begin(), path.end());
+    };
+    return {"a tree of many levels", false,
+            [half, all](const TempDir& base) {
+                std::wstring source = base / L"deep";
+                MakeDir(source);
+                Image(source + L"\\top.png");
+                EXPECT_TRUE(RunHostScript(base.path(), "set -e\ncd '" + HostPath(source) +
+                                                           "'\nmkdir -p " + all + "\ncp top.png " +
+                                                           half + "middle.png\ncp top.png " + all +
+                                                           "bottom.png\n"));
+                return source;
+            },
+            // Under Wine every path is also a host path, which Linux bounds at 4,096 bytes:
+            // the bottom's output, longer than that, cannot be written there.
+            {{L"top.png", '+'}, {listed(half + "middle.png"), '+'}, {listed(all + "bottom.png"), '?'}},
+            {},
+            nullptr};
+}
 
 std::vector<HostileFolder> Folders() {
     std::vector<HostileFolder> folders;
@@ -85,7 +118,8 @@ std::vector<HostileFolder> Folders() {
                          L"\\level27\\level28\\level29\\level30\\deep.png",
                          '+'},
                         {L"link_out\\beyond.png", '+'}},
-                       {}});
+                       {},
+                       nullptr});
     folders.push_back(
         {"changes during the run", true,
          [](const TempDir& base) {
@@ -135,7 +169,32 @@ std::vector<HostileFolder> Folders() {
            {}},
           {L"gone\\one.png",
            [](const std::wstring& source) { RemoveTree(source + L"\\gone"); },
-           {L"gone\\one.png", L"gone\\two.png"}}}});
+           {L"gone\\one.png", L"gone\\two.png"}}},
+         nullptr});
+    folders.push_back(
+        {"the source folder renamed away during the run", false,
+         [](const TempDir& base) {
+             std::wstring source = base / L"moving";
+             MakeDir(source);
+             MakeDir(source + L"\\sub");
+             for (const wchar_t* name : {L"a_first.png", L"sub\\b.png", L"sub\\c.png", L"z_last.png"})
+                 Image(source + L"\\" + name);
+             return source;
+         },
+         // Files listed before the change convert and those after fail: which are which is
+         // the folder's own listing order.
+         {{L"a_first.png", '?'}, {L"sub\\b.png", 'x'}, {L"sub\\c.png", '?'}, {L"z_last.png", '?'}},
+         {{L"sub\\b.png",
+           [](const std::wstring& source) {
+               EXPECT_TRUE(MoveFileW(source.c_str(), (source + L"_moved").c_str()));
+           },
+           {}}},
+         [](const std::wstring& source) {
+             // Its output folders are made only inside the output root the run began with.
+             EXPECT_FALSE(FolderExists(source)) << "the run made the vanished folder again";
+             EXPECT_TRUE(MoveFileW((source + L"_moved").c_str(), source.c_str()));
+         }});
+    if (LargeRun() && RunningUnderWine()) folders.push_back(DeepFolder(2000));
     return folders;
 }
 
@@ -149,7 +208,7 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         TempDir base;
         const std::wstring source = folder.build(base);
         // The run makes its output root before it scans; so does this.
-        CreateDirectoryTree(OutputRootFor(source));
+        CreateFoldersBelow(source, OutputRootFor(source));
         RunRecord run;
         run.source = source;
         run.extension = L"bmp";
@@ -179,9 +238,17 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         RunToEnd();
         onProgressPosition = nullptr;
         g_lockedOutputs.clear();
+        if (folder.afterRun) folder.afterRun(source);
         run.log = NewLogLines();
         run.after = ReadFolderContents(source);
         std::vector<char> marks = CheckRunInvariants(run);
+        size_t longest = 0;
+        for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i)
+            if (marks[i] == '+')
+                longest = std::max(longest, (OutputRootFor(source) + L"\\" +
+                                             ReplaceExtension(run.listed[i], run.extension)).size());
+        std::cout << folder.name << ": the longest output converted has " << longest
+                  << " characters\n";
         for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i) {
             char expected = folder.expected.count(run.listed[i]) ? folder.expected.at(run.listed[i]) : '?';
             if (expected != '?') {
@@ -202,26 +269,9 @@ TEST_F(HostileFolderRun, LargeTreeKeepsTheWindowAnsweringAndReleasesWhatItTook) 
     if (!LargeRun()) GTEST_SKIP() << "set VORANDEL_LARGE=1 for the large run";
     TempDir base;
     const std::wstring source = base / L"large";
-    MakeDir(source);
-    const std::string png = [&] {
-        SaveTestImage(base / L"sample.png", L"image/png");
-        return ReadBytes(base / L"sample.png");
-    }();
-    for (int folder = 0; folder < 100; ++folder) {
-        std::wstring path = source + L"\\f" + std::to_wstring(folder);
-        MakeDir(path);
-        for (int entry = 0; entry < 1000; ++entry) {
-            bool image = entry % 50 == 0;
-            WriteBytes(path + L"\\e" + std::to_wstring(entry) + (image ? L".png" : L".txt"),
-                       image ? png : std::string());
-        }
-    }
+    MakeLargeTree(source);
     Pump();
-    const DWORD handlesBefore = [] {
-        DWORD count = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &count);
-        return count;
-    }();
+    const DWORD handlesBefore = CountOpenHandles();
     // Private memory is the committed memory, which Wine reports as the pagefile usage only.
     PROCESS_MEMORY_COUNTERS memory{};
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
@@ -254,8 +304,7 @@ TEST_F(HostileFolderRun, LargeTreeKeepsTheWindowAnsweringAndReleasesWhatItTook) 
     EXPECT_EQ(log.back(), L"输出目录: " + OutputRootFor(source));
     EXPECT_EQ(log[log.size() - 2], L"转换完成! 成功: 2000/2000");
 
-    DWORD handlesAfter = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    const DWORD handlesAfter = CountOpenHandles();
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     std::cout << "large run: " << runTook << " ms, " << probes << " probes, slowest answer "
               << slowest << " ms; handles " << handlesBefore << " -> " << handlesAfter

@@ -64,6 +64,7 @@ TEST(BuildOutputPath, FlatModeNamesEveryFileDirectlyInTheOutputRootWithoutCreati
 TEST(BuildOutputPath, KeepStructureMirrorsTheTreeAndCreatesTheFolders) {
     TempDir dir;
     const std::wstring root = OutputRootFor(dir.path());
+    MakeDir(root);  // as the run makes it before any file
     EXPECT_EQ(BuildOutputPath(dir / L"2023\\trip\\a.png", dir.path(), root, L"jpeg", true),
               root + L"\\2023\\trip\\a.jpeg");
     EXPECT_TRUE(FolderExists(root + L"\\2023\\trip"));
@@ -85,28 +86,31 @@ TEST(BuildOutputPath, DriveRootSourceGivesDoubledSeparators) {
               L"C:\\\\converted_images\\a.webp");
 }
 
-TEST(CreateDirectoryTree, CreatesMissingLevelsOutermostFirst) {
+TEST(CreateFoldersBelow, CreatesMissingLevelsBelowTheRootOnly) {
     TempDir dir;
     const std::wstring deepest = dir / L"one\\two\\three";
-    ASSERT_TRUE(CreateDirectoryTree(deepest));
+    ASSERT_TRUE(CreateFoldersBelow(dir.path(), deepest));
     EXPECT_TRUE(FolderExists(dir / L"one"));
     EXPECT_TRUE(FolderExists(dir / L"one\\two"));
     EXPECT_TRUE(FolderExists(deepest));
-    EXPECT_TRUE(CreateDirectoryTree(deepest)) << "an existing folder counts";
-    EXPECT_TRUE(CreateDirectoryTree(dir.path()));
+    EXPECT_TRUE(CreateFoldersBelow(dir.path(), deepest)) << "an existing folder counts";
+    EXPECT_TRUE(CreateFoldersBelow(dir.path(), dir.path()));
+
+    // A root gone during a run is not made again, and nothing below it either.
+    const std::wstring gone = dir / L"gone";
+    EXPECT_FALSE(CreateFoldersBelow(gone, gone + L"\\converted_images\\sub"));
+    EXPECT_FALSE(CreateFoldersBelow(gone, gone));
+    EXPECT_FALSE(FolderExists(gone));
 }
 
-TEST(CreateDirectoryTree, AFileOfThatNameCountsAsExistingButBlocksFoldersBelowIt) {
+TEST(CreateFoldersBelow, AFileOfThatNameCountsAsExistingButBlocksFoldersBelowIt) {
     TempDir dir;
     WriteBytes(dir / L"converted_images", "not a folder");
-    EXPECT_TRUE(CreateDirectoryTree(dir / L"converted_images"));
+    EXPECT_TRUE(CreateFoldersBelow(dir.path(), dir / L"converted_images"));
     EXPECT_TRUE(FileExists(dir / L"converted_images"));
-    EXPECT_FALSE(CreateDirectoryTree(dir / L"converted_images\\sub"));
-}
-
-TEST(CreateDirectoryTree, FailsWithoutAnySeparatorToClimb) {
-    EXPECT_FALSE(CreateDirectoryTree(L"Q:"));
-    EXPECT_FALSE(CreateDirectoryTree(L""));
+    EXPECT_FALSE(CreateFoldersBelow(dir.path(), dir / L"converted_images\\sub"));
+    EXPECT_FALSE(CreateFoldersBelow(dir / L"converted_images", dir / L"converted_images\\sub"))
+        << "a root that is a file is no folder";
 }
 
 }  // namespace

@@ -9,27 +9,30 @@
 
 namespace {
 
-void ReadInto(const std::wstring& root, const std::wstring& prefix, FolderContents& contents) {
-    WIN32_FIND_DATAW entry;
-    SearchHandle search(FindFirstFileW((root + L"\\*").c_str(), &entry));
-    if (!search.valid()) return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L".." || name.rfind(L"link_", 0) == 0) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ReadInto(root + L"\\" + name, prefix + name + L"\\", contents);
-        else
-            contents[prefix + name] = ReadBytes(root + L"\\" + name);
-    } while (FindNextFileW(search.get(), &entry));
-}
-
 const std::wstring kOutputFolder = L"converted_images\\";
 
 }  // namespace
 
 FolderContents ReadFolderContents(const std::wstring& root) {
     FolderContents contents;
-    ReadInto(root, L"", contents);
+    // Folders still to read, with their relative prefixes: a stack, not a call per level,
+    // for trees thousands of levels deep.
+    std::vector<std::pair<std::wstring, std::wstring>> folders{{root, L""}};
+    while (!folders.empty()) {
+        const auto [folder, prefix] = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW entry;
+        SearchHandle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+        if (!search.valid()) continue;
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L".." || name.rfind(L"link_", 0) == 0) continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                folders.push_back({folder + L"\\" + name, prefix + name + L"\\"});
+            else
+                contents[prefix + name] = ReadBytes(folder + L"\\" + name);
+        } while (FindNextFileW(search.get(), &entry));
+    }
     return contents;
 }
 

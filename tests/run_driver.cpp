@@ -3,7 +3,7 @@
 //   vorandel_run_driver close <folder> [file N | scan MS]
 // "file N" closes it once the run is on its Nth file (2 unless given), "scan MS" that many
 // milliseconds after Start, before the run has reached its first file.
-// Exits with the program's own exit code.
+// Prints how long the program took to end once closed, and exits with its exit code.
 #include "app.h"
 #include "codec_worker.h"
 #include "commands.h"
@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -21,6 +22,7 @@ bool g_started = false;
 bool g_duringScan = false;
 LRESULT g_closeAt = 2;
 ULONGLONG g_startedAt = 0;
+ULONGLONG g_closedAt = 0;
 
 void CALLBACK OnTick(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!g_hMainWnd) return;
@@ -35,6 +37,7 @@ void CALLBACK OnTick(HWND, UINT, UINT_PTR timer, DWORD) {
                      : position < g_closeAt)
         return;
     KillTimer(nullptr, timer);
+    g_closedAt = GetTickCount64();
     PostMessageW(g_hMainWnd, WM_CLOSE, 0, 0);
 }
 
@@ -53,5 +56,8 @@ int main() {
     LocalFree(arguments);
     if (!valid) return 2;
     SetTimer(nullptr, 0, 5, OnTick);
-    return RunVorandel(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    int exitCode = RunVorandel(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    if (g_closedAt)
+        std::printf("ended %llu ms after its window was closed\n", GetTickCount64() - g_closedAt);
+    return exitCode;
 }

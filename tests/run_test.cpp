@@ -313,8 +313,9 @@ TEST_F(ConversionRun, EndsEarlyWithOneErrorLine) {
     const Case cases[] = {
         {"no image files", [](const TempDir& dir) { WriteBytes(dir / L"src\\notes.txt", "x"); },
          L"错误：目录中没有找到图片文件", true},
+        // A folder gone since it was chosen is not made again.
         {"source deleted", [](const TempDir& dir) { RemoveTree(dir / L"src"); },
-         L"错误：目录中没有找到图片文件", true},
+         L"错误：无法创建输出目录", false},
         {"source replaced by a file",
          [](const TempDir& dir) {
              RemoveTree(dir / L"src");
@@ -522,7 +523,7 @@ struct CloseMoment {
 // The real program closed at every kind of moment: it ends with exit code 0 long before the
 // stuck decoder's time limit or the scan's end, and leaves only whole outputs.
 TEST(ProgramClose, EndsCleanlyAtEveryMoment) {
-    const CloseMoment moments[] = {
+    std::vector<CloseMoment> moments = {
         {"while it converts", L"file 2",
          [](const TempDir& dir) {
              for (int i = 0; i < 40; ++i)
@@ -547,6 +548,9 @@ TEST(ProgramClose, EndsCleanlyAtEveryMoment) {
          },
          false},
     };
+    if (LargeRun())
+        moments.push_back({"during the scan of 100,000 entries", L"scan 500",
+                           [](const TempDir& dir) { MakeLargeTree(dir / L"tree"); }, false});
     for (const CloseMoment& moment : moments) {
         SCOPED_TRACE(moment.what);
         TempDir dir;

@@ -62,23 +62,37 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    // A link to a folder goes without its target's contents.
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW entry;
-        SearchHandle search(FindFirstFileW((path + L"\\*").c_str(), &entry));
-        if (search.valid()) {
+    // A stack, not a call per level: test trees go thousands of levels deep. A folder stays
+    // on it, marked, until its contents have gone.
+    std::vector<std::pair<std::wstring, bool>> pending{{path, false}};
+    while (!pending.empty()) {
+        const std::wstring current = pending.back().first;
+        const bool emptied = pending.back().second;
+        DWORD attributes = GetFileAttributesW(current.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            pending.pop_back();
+            continue;
+        }
+        SetFileAttributesW(current.c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A link to a folder goes without its target's contents.
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (folder && !emptied) {
+            pending.back().second = true;
+            WIN32_FIND_DATAW entry;
+            SearchHandle search(FindFirstFileW((current + L"\\*").c_str(), &entry));
+            if (!search.valid()) continue;
             do {
                 std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+                if (name != L"." && name != L"..") pending.push_back({current + L"\\" + name, false});
             } while (FindNextFileW(search.get(), &entry));
+            continue;
         }
+        pending.pop_back();
+        // Under Wine a folder link is a host symlink, which goes as a file.
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !RemoveDirectoryW(current.c_str()))
+            DeleteFileW(current.c_str());
     }
-    // Under Wine a folder link is a host symlink, which goes as a file.
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !RemoveDirectoryW(path.c_str()))
-        DeleteFileW(path.c_str());
 }
 
 void MakeDir(const std::wstring& path) {
@@ -199,6 +213,8 @@ UnixNameFunction WineUnixName() {
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
 }
 
+}  // namespace
+
 std::string HostPath(const std::wstring& path) {
     UnixNameFunction unixName = WineUnixName();
     char* name = unixName ? unixName(path.c_str()) : nullptr;
@@ -207,6 +223,8 @@ std::string HostPath(const std::wstring& path) {
     HeapFree(GetProcessHeap(), 0, name);
     return result;
 }
+
+namespace {
 
 bool RunHost(const std::string& commandLine) {
     std::wstring wide(commandLine.begin(), commandLine.end());
@@ -264,4 +282,39 @@ std::wstring FromUtf8(const std::string& text) {
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
+}
+
+bool RunHostScript(const std::wstring& folder, const std::string& script) {
+    const std::wstring file = folder + L"\\host-script.sh";
+    WriteBytes(file, script);
+    const std::string hostFile = HostPath(file);
+    const bool ran = !hostFile.empty() && RunHost("/bin/sh " + hostFile);
+    DeleteFileW(file.c_str());
+    return ran;
+}
+
+DWORD CountOpenHandles() {
+    // Wine reports no handle count; asking after every small handle value works on both.
+    DWORD count = 0;
+    for (uintptr_t value = 4; value < (uintptr_t{1} << 16); value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
+void MakeLargeTree(const std::wstring& source) {
+    MakeDir(source);
+    SaveTestImage(source + L"\\sample.png", L"image/png");
+    const std::string png = ReadBytes(source + L"\\sample.png");
+    DeleteFileW((source + L"\\sample.png").c_str());
+    for (int folder = 0; folder < 100; ++folder) {
+        std::wstring path = source + L"\\f" + std::to_wstring(folder);
+        MakeDir(path);
+        for (int entry = 0; entry < 1000; ++entry) {
+            bool image = entry % 50 == 0;
+            WriteBytes(path + L"\\e" + std::to_wstring(entry) + (image ? L".png" : L".txt"),
+                       image ? png : std::string());
+        }
+    }
 }

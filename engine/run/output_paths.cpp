@@ -12,14 +12,22 @@ bool CreatedOrExists(BOOL created) {
 
 }  // namespace
 
-bool CreateDirectoryTree(const std::wstring& path) {
+bool CreateFoldersBelow(const std::wstring& root, const std::wstring& path) {
     // Up from path to the first folder that exists or can be made, noting where each
     // missing one ends; then down again, outermost first. A loop, not a call per level:
-    // under Wine a tree may be thousands of levels deep.
+    // under Wine a tree may be thousands of levels deep. The climb ends at root: a root that
+    // was renamed or removed during a run is not made again, nor anything above it.
     std::vector<size_t> missing;
     size_t end = path.size();
-    while (!CreatedOrExists(CreateDirectoryW(path.substr(0, end).c_str(), nullptr))) {
-        size_t separator = end == 0 ? std::wstring::npos : path.rfind(L'\\', end - 1);
+    for (;;) {
+        if (end <= root.size()) {
+            DWORD attributes = GetFileAttributesW(root.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return false;
+            break;
+        }
+        if (CreatedOrExists(CreateDirectoryW(path.substr(0, end).c_str(), nullptr))) break;
+        size_t separator = path.rfind(L'\\', end - 1);
         if (separator == std::wstring::npos) return false;
         missing.push_back(end);
         end = separator;
@@ -59,6 +67,6 @@ std::wstring BuildOutputPath(const std::wstring& inputPath, const std::wstring& 
         ReplaceExtension(outputRoot + L"\\" + GetRelativePath(sourceDir, inputPath), extension);
     size_t separator = outputPath.rfind(L'\\');
     // A folder that cannot be made shows up as a failed save of this file.
-    if (separator != std::wstring::npos) CreateDirectoryTree(outputPath.substr(0, separator));
+    if (separator != std::wstring::npos) CreateFoldersBelow(outputRoot, outputPath.substr(0, separator));
     return outputPath;
 }

@@ -105,7 +105,7 @@ DWORD WINAPI ConversionThread(LPVOID parameter) {
     if (!snapshot) return EndWith(kNoFormatLine);
 
     const std::wstring outputRoot = OutputRootFor(settings.sourceDir);
-    if (!CreateDirectoryTree(outputRoot)) return EndWith(kOutputRootFailedLine);
+    if (!CreateFoldersBelow(settings.sourceDir, outputRoot)) return EndWith(kOutputRootFailedLine);
     const std::vector<std::wstring> files = FindImageFiles(settings.sourceDir, &g_runStopRequested);
     if (g_runStopRequested) return 0;
     if (files.empty()) return EndWith(kNoImagesLine);
