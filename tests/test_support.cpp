@@ -286,10 +286,21 @@ std::wstring FromUtf8(const std::string& text) {
 
 bool RunHostScript(const std::wstring& folder, const std::string& script) {
     const std::wstring file = folder + L"\\host-script.sh";
-    WriteBytes(file, script);
+    const std::wstring done = folder + L"\\host-script.done";
+    WriteBytes(file, "");
+    WriteBytes(done, "");
     const std::string hostFile = HostPath(file);
-    const bool ran = !hostFile.empty() && RunHost("/bin/sh " + hostFile);
+    const std::string hostDone = HostPath(done);
+    DeleteFileW(done.c_str());
+    // The host process may be reported finished before it has even begun: the script
+    // says when it is through by making a file.
+    WriteBytes(file, "(\n" + script + "\n) && : > '" + hostDone + "'\n");
+    bool ran = !hostFile.empty() && RunHost("/bin/sh " + hostFile);
+    for (int i = 0; ran && i < 3000 && GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(20);
+    ran = ran && GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteFileW(file.c_str());
+    DeleteFileW(done.c_str());
     return ran;
 }
 
