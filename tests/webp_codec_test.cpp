@@ -33,6 +33,15 @@ ImagePtr LoadWithGdiplus(const std::wstring& path) {
     return ImagePtr(bitmap);
 }
 
+// The decoder over a whole file, as the codec hands it a mapped view.
+GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
+                        unsigned long long maxPixels = kMaxPixels) {
+    *bitmap = nullptr;
+    MappedFile file(path);
+    if (!file.valid()) return Win32Error;
+    return ::LoadWebPBitmap(file.data(), file.size(), bitmap, maxPixels);
+}
+
 ImagePtr LoadWebP(const std::wstring& path) {
     GpBitmap* bitmap = nullptr;
     if (LoadWebPBitmap(path, &bitmap) != Ok) return nullptr;

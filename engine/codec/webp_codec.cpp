@@ -63,15 +63,6 @@ bool IsWebP(const uint8_t* data, size_t size) {
            std::memcmp(data + 8, "WEBP", 4) == 0;
 }
 
-GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
-                        unsigned long long maxPixels) {
-    if (bitmap == nullptr) return InvalidParameter;
-    *bitmap = nullptr;
-    MappedFile file(path);
-    if (!file.valid()) return Win32Error;
-    return LoadWebPBitmap(file.data(), file.size(), bitmap, maxPixels);
-}
-
 GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
                         unsigned long long maxPixels) {
     if (bitmap == nullptr) return InvalidParameter;

@@ -16,12 +16,9 @@ extern const CLSID kWebPEncoderClsid;
 // True when a file's first bytes are the WebP signature (RIFF....WEBP), whatever its name.
 bool IsWebP(const uint8_t* data, size_t size);
 
-// Decodes a WebP file (the first frame of an animation) into a 32bpp ARGB bitmap that GDI+
+// Decodes WebP bytes (the first frame of an animation) into a 32bpp ARGB bitmap that GDI+
 // owns; the caller disposes it. Any status other than Ok means failure, with *bitmap null.
 // A picture of more than maxPixels is refused from its headers, before any pixel is allocated.
-GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
-                        unsigned long long maxPixels = kMaxPixels);
-// The same from a file's bytes already in memory, such as a mapped view of it.
 GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels);
 
