@@ -64,6 +64,13 @@ SIZE_T PeakOfProgram() {
     return peak;
 }
 
+// name in the user's temporary folder, for outputs nobody keeps.
+std::wstring TemporaryPath(const wchar_t* name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name;
+}
+
 std::wstring g_format;
 int g_files = 0;
 double g_start = 0;
@@ -100,9 +107,7 @@ int Run(const std::wstring& folder, const std::wstring& format, bool minimised) 
     // A program starts its worker once, for its first run; under Wine that start costs
     // seconds, which would otherwise be counted against every file of one run.
     if (!files.empty()) {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        const std::wstring warm = std::wstring(temp) + L"vorandel-bench-warm.out";
+        const std::wstring warm = TemporaryPath(L"vorandel-bench-warm.out");
         const double start = Now();
         ConvertInCodecWorker(files.front(), warm, L"image/bmp", 90, nullptr);
         g_workerStart = Now() - start;
@@ -193,9 +198,7 @@ int Profile(const std::wstring& folder) {
     if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
     std::vector<std::wstring> files = FindImageFiles(folder);
     files.resize(std::min<size_t>(files.size(), 50));
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring out = std::wstring(temp) + L"vorandel-bench-profile.out";
+    const std::wstring out = TemporaryPath(L"vorandel-bench-profile.out");
     std::vector<double> added;
     for (int round = 0; round < 11 && !files.empty(); ++round) {
         double spent[2] = {};
