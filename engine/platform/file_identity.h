@@ -19,6 +19,8 @@ bool SameFileIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // False when nothing can be opened at path.
 bool GetFileIdentity(const std::wstring& path, FileIdentity& identity);
+// Of a file or folder already open with at least FILE_READ_ATTRIBUTES.
+bool GetFileIdentity(HANDLE file, FileIdentity& identity);
 
 // True when both paths exist and are one file (or folder), through links and letter case too.
 bool IsSameFile(const std::wstring& pathA, const std::wstring& pathB);

@@ -4,7 +4,7 @@
 #include "resources.h"
 
 #include <algorithm>
-#include <cwchar>
+#include <cstdint>
 #include <cwctype>
 
 namespace {
@@ -29,20 +29,29 @@ struct OpenFolder {
 
 bool Stopped(const std::atomic<bool>* stop) { return stop && *stop; }
 
-// The subfolders and image files of folder. Its search is closed before any subfolder is
-// walked, so a deep tree holds one search open, not one per level.
-std::vector<Entry> ReadFolder(const std::wstring& folder, const std::atomic<bool>* stop) {
+// The subfolders and image files of an open folder, in the order the platform lists them.
+// The caller closes the folder before walking any subfolder, so a deep tree holds one
+// folder open, not one per level.
+std::vector<Entry> ReadFolder(HANDLE handle, const std::wstring& folder,
+                              const std::atomic<bool>* stop) {
     std::vector<Entry> entries;
-    WIN32_FIND_DATAW entry;
-    SearchHandle search(FindFirstFileW((folder + L"\\*.*").c_str(), &entry));
-    if (!search.valid()) return entries;
-    do {
-        if (Stopped(stop)) break;
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isFolder || IsImageFileName(entry.cFileName))
-            entries.push_back({folder + L"\\" + entry.cFileName, isFolder});
-    } while (FindNextFileW(search.get(), &entry));
+    // 64 KiB: the most some network redirectors return in one call. 8-byte units keep the
+    // entries' 64-bit fields aligned.
+    std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(uint64_t));
+    while (GetFileInformationByHandleEx(handle, FileIdBothDirectoryInfo, buffer.data(), size)) {
+        const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            if (Stopped(stop)) return entries;
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            const bool isFolder = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (name != L"." && name != L".." && (isFolder || IsImageFileName(name)))
+                entries.push_back({folder + L"\\" + name, isFolder});
+            if (info->NextEntryOffset == 0) break;
+            at += info->NextEntryOffset;
+        }
+    }
     return entries;
 }
 
@@ -67,10 +76,17 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
     // the path's length.
     std::vector<FileIdentity> descent;
     auto enter = [&](std::wstring path) {
-        FileIdentity identity;
-        // A folder that cannot be identified is still walked; its search decides.
+        // One open gives both the identity and the listing: under Wine every open of a path
+        // costs a lookup of each level above it.
+        FileHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr));
+        if (!handle.valid()) return;
+        // A folder that cannot be identified is still walked; its listing decides.
         OpenFolder open;
-        open.identified = GetFileIdentity(path, identity);
+        FileIdentity identity;
+        open.identified = GetFileIdentity(handle.get(), identity);
         if (open.identified) {
             if (std::any_of(descent.begin(), descent.end(), [&](const FileIdentity& above) {
                     return SameFileIdentity(above, identity);
@@ -78,7 +94,7 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
                 return;
             descent.push_back(identity);
         }
-        open.entries = ReadFolder(path, stop);
+        open.entries = ReadFolder(handle.get(), path, stop);
         walk.push_back(std::move(open));
     };
     enter(folder);
