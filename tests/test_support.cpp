@@ -63,35 +63,44 @@ TempDir::~TempDir() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
     // A stack, not a call per level: test trees go thousands of levels deep. A folder stays
-    // on it, marked, until its contents have gone.
-    std::vector<std::pair<std::wstring, bool>> pending{{path, false}};
+    // on it, marked, until its contents have gone. Each entry carries the attributes its
+    // folder's listing gave: under Wine every call on a path costs a lookup of each level
+    // above it.
+    struct Pending {
+        std::wstring path;
+        DWORD attributes;
+        bool emptied;
+    };
+    std::vector<Pending> pending{{path, GetFileAttributesW(path.c_str()), false}};
     while (!pending.empty()) {
-        const std::wstring current = pending.back().first;
-        const bool emptied = pending.back().second;
-        DWORD attributes = GetFileAttributesW(current.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Pending& current = pending.back();
+        if (current.attributes == INVALID_FILE_ATTRIBUTES) {
             pending.pop_back();
             continue;
         }
-        SetFileAttributesW(current.c_str(), FILE_ATTRIBUTE_NORMAL);
         // A link to a folder goes without its target's contents.
-        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (folder && !emptied) {
-            pending.back().second = true;
+        const bool folder = (current.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                            !(current.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (folder && !current.emptied) {
+            current.emptied = true;
+            const std::wstring parent = current.path;
             WIN32_FIND_DATAW entry;
-            SearchHandle search(FindFirstFileW((current + L"\\*").c_str(), &entry));
+            SearchHandle search(FindFirstFileW((parent + L"\\*").c_str(), &entry));
             if (!search.valid()) continue;
             do {
                 std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") pending.push_back({current + L"\\" + name, false});
+                if (name != L"." && name != L"..")
+                    pending.push_back({parent + L"\\" + name, entry.dwFileAttributes, false});
             } while (FindNextFileW(search.get(), &entry));
             continue;
         }
+        const Pending done = current;
         pending.pop_back();
+        if (done.attributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(done.path.c_str(), FILE_ATTRIBUTE_NORMAL);
         // Under Wine a folder link is a host symlink, which goes as a file.
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !RemoveDirectoryW(current.c_str()))
-            DeleteFileW(current.c_str());
+        if (!(done.attributes & FILE_ATTRIBUTE_DIRECTORY) || !RemoveDirectoryW(done.path.c_str()))
+            DeleteFileW(done.path.c_str());
     }
 }
 
