@@ -45,7 +45,7 @@ def windows(path):
 
 def bench(*args):
     out = subprocess.run([WINE_RUN, EXE, *args], capture_output=True, text=True, check=True).stdout
-    values = {"run": 4, "profile": 3}.get(args[0], 2)
+    values = {"run": 4, "profile": 6}.get(args[0], 2)
     return [float(x) for x in out.split()[-values:]]
 
 
@@ -152,9 +152,18 @@ def mogrify(folder, extension, threads):
     return median(seconds)
 
 
+def profile_once(folder):
+    """What `vorandel_bench profile` prints: a real run's time per file split in three, the
+    pause, the hand-over and the conversion in one process."""
+    clear_outputs(folder)
+    parts = bench("profile", windows(folder))
+    clear_outputs(folder)
+    return parts
+
+
 def profile(folder):
-    parts = [bench("profile", windows(folder)) for _ in range(REPS)]
-    return [median(p[i] for p in parts) for i in range(3)]
+    parts = [profile_once(folder) for _ in range(REPS)]
+    return [median(p[i] for p in parts) for i in range(6)]
 
 
 def scan(tree):
@@ -192,7 +201,7 @@ def main():
     photo_rows = []
     log("profile")
     parts = profile(os.path.join(WORK, "small_%d" % SMALL_COUNTS[0]))
-    photo_handover = bench("profile", windows(photos))[2]
+    photo_handover = profile_once(photos)[4]
     for name, mime, extension in FORMATS:
         log("photos to " + name)
         shown, minimised, base, files, peak, spread = measure(photos, name, mime)
@@ -290,8 +299,10 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
     def growth(column):
         return (last[column] / last[0]) / (first[column] / first[0])
 
-    messages, pause, handover = parts
-    predicted = messages + (pause - 1000 * PAUSE) + handover
+    convert, log_line, rest, pause, handover, here = parts
+    cycle = convert + log_line + rest
+    overhead = cycle - (here + 1000 * PAUSE)
+    legs = (convert - here - handover) + log_line + (rest - pause)
     lines += [
         "",
         "Growth of the time per file from %d to %d files: %.3f shown, %.3f minimised, %.3f for "
@@ -301,17 +312,29 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
         "",
         "## Where the overhead per file goes",
         "",
-        "Measured apart by `vorandel_bench profile` (medians): a file's progress position and "
-        "log line (PBM_SETPOS, then LB_ADDSTRING, LB_GETCOUNT and LB_SETTOPINDEX), sent from a "
-        "thread to a list and a bar that draw nothing, take %.3f ms; the run's 10 ms pause "
-        "takes %.3f ms; handing a small file to the codec worker adds %.3f ms to converting it "
-        "in the same process. Together %.2f ms a file, against %.2f ms measured above at %d "
-        "files minimised (%.2f ms shown). Under Wine every message between threads goes through "
-        "the wineserver and wakes a sleeping thread twice over, which on this virtual machine "
-        "costs most of that time; the run sends exactly the messages its log and progress bar "
-        "need." % (
-            messages, pause, handover, predicted,
-            1000 * (last[2] - last[3]) / last[0], last[0], 1000 * (last[1] - last[3]) / last[0]),
+        "`vorandel_bench profile` runs the real window, minimised, over the %d small files and "
+        "notes when the window receives each file's messages (means, so that the parts add up "
+        "to the run's time per file; medians over the repetitions):" % SMALL_COUNTS[0],
+        "",
+        "| part of a file's time | ms |",
+        "|---|---|",
+        "| its progress position (PBM_SETPOS) to its log line's first message: output path, "
+        "conversion in the worker, two message legs | %.2f |" % convert,
+        "| its log line: LB_ADDSTRING to LB_SETTOPINDEX, through LB_GETCOUNT | %.2f |" % log_line,
+        "| its last message to the next file's position: the pause, two message legs | %.2f |" % rest,
+        "| **a file in the run** | **%.2f** |" % cycle,
+        "| the same conversion in one process, taking turns with the worker (median) | %.2f |" % here,
+        "| the run's 10 ms pause, measured alone | %.2f |" % pause,
+        "| handing a file to the codec worker: the worker's conversion minus the one above "
+        "(median) | %.2f |" % handover,
+        "",
+        "So of the run's overhead of %.2f ms a file over the codec and a 10 ms pause, the pause "
+        "overshoots by %.2f ms, the hand-over takes %.2f ms, and %.2f ms are the messages the "
+        "log and the progress bar need and the file's bookkeeping between them. Under Wine "
+        "every message between threads goes through the wineserver and wakes a sleeping thread "
+        "twice over, which on this virtual machine costs most of that; the run sends exactly "
+        "the messages its log and progress bar need." % (
+            overhead, pause - 1000 * PAUSE, handover, legs),
         "",
         "![time against file count](performance.png)",
         "",

@@ -10,9 +10,12 @@
 //   vorandel_bench small <folder> <count>
 //       writes count deterministic 32x24 PNGs
 //   vorandel_bench profile <folder of small images>
-//       what a run adds to each file, part by part: "messages_ms pause_ms handover_ms", the
-//       medians of a file's progress position and log line sent from another thread, of the
-//       run's 10 ms pause, and of a file's conversion in the worker minus the same here
+//       a real run, minimised, split where the window receives each file's messages, then
+//       the parts measured apart: "convert_ms log_ms rest_ms pause_ms handover_ms inprocess_ms",
+//       the means of a file's progress position to its log line, that line's first message
+//       to its last, its last to the next file's position, and of the run's 10 ms pause; the
+//       medians of a file's conversion in the worker minus the same here, and of that
+//       conversion here
 #include "app.h"
 #include "codec.h"
 #include "codec_worker.h"
@@ -77,10 +80,32 @@ double g_start = 0;
 double g_workerStart = 0;
 bool g_started = false;
 
+// When the window receives the messages a run sends for each file; the profile's split.
+struct Arrival {
+    UINT message;
+    double at;
+};
+bool g_recordArrivals = false;
+std::vector<Arrival> g_arrivals;
+
+LRESULT CALLBACK RecordArrival(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                               UINT_PTR, DWORD_PTR) {
+    // Position 0 is the run's start, not a file.
+    if ((message == PBM_SETPOS && wParam > 0) || message == LB_ADDSTRING ||
+        message == LB_SETTOPINDEX)
+        g_arrivals.push_back({message, Now()});
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
 void CALLBACK OnTick(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!g_hMainWnd) return;
     HWND start = GetDlgItem(g_hMainWnd, IDC_START);
     if (!g_started) {
+        if (g_recordArrivals) {
+            // Installed last, so it sees each message before the window's own handling.
+            SetWindowSubclass(g_hLogList, RecordArrival, 1, 0);
+            SetWindowSubclass(g_hProgress, RecordArrival, 1, 0);
+        }
         LRESULT index = SendMessageW(g_hFormatCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                      reinterpret_cast<LPARAM>(g_format.c_str()));
         SendMessageW(g_hFormatCombo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -148,43 +173,32 @@ int Scan(const std::wstring& folder) {
     return 0;
 }
 
+double Mean(const std::vector<double>& values) {
+    double sum = 0;
+    for (double value : values) sum += value;
+    return values.empty() ? 0 : sum / static_cast<double>(values.size());
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-DWORD WINAPI ReportFiles(LPVOID parameter) {
-    auto* times = static_cast<std::vector<double>*>(parameter);
-    for (int i = 1; i <= 1000; ++i) {
-        const double start = Now();
-        SendMessageW(g_hProgress, PBM_SETPOS, static_cast<WPARAM>(i), 0);
-        AppendLog(L"✓ folder\\image" + std::to_wstring(i) + L".png");
-        times->push_back(1000 * (Now() - start));
-    }
-    return 0;
-}
-
 int Profile(const std::wstring& folder) {
-    // What a run sends for every file, a progress position and a log line, from a thread to
-    // a log list and a progress bar that draw nothing, whose thread waits for messages.
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
-                                  nullptr, nullptr, nullptr, nullptr);
-    g_hLogList = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
-                                 0, 0, 400, 250, parent, nullptr, nullptr, nullptr);
-    g_hProgress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 260, 400, 20, parent,
-                                  nullptr, nullptr, nullptr);
-    SendMessageW(g_hProgress, PBM_SETRANGE32, 0, 1000);
-    if (!g_hLogList || !g_hProgress) return 1;
-    std::vector<double> messages;
-    HANDLE sender = CreateThread(nullptr, 0, ReportFiles, &messages, 0, nullptr);
-    while (MsgWaitForMultipleObjects(1, &sender, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    g_recordArrivals = true;
+    Run(folder, L"BMP", true);
+    // Each file: its position, its line's first message, its line's last; then the next
+    // file's position.
+    std::vector<double> convert, log, rest;
+    for (size_t i = 0; i + 3 < g_arrivals.size(); ++i) {
+        const Arrival* a = &g_arrivals[i];
+        if (a[0].message != PBM_SETPOS || a[1].message != LB_ADDSTRING ||
+            a[2].message != LB_SETTOPINDEX || a[3].message != PBM_SETPOS)
+            continue;
+        convert.push_back(1000 * (a[1].at - a[0].at));
+        log.push_back(1000 * (a[2].at - a[1].at));
+        rest.push_back(1000 * (a[3].at - a[2].at));
     }
-    CloseHandle(sender);
-    DestroyWindow(parent);
     std::vector<double> pauses;
     for (int i = 0; i < 200; ++i) {
         const double start = Now();
@@ -199,7 +213,8 @@ int Profile(const std::wstring& folder) {
     std::vector<std::wstring> files = FindImageFiles(folder);
     files.resize(std::min<size_t>(files.size(), 50));
     const std::wstring out = TemporaryPath(L"vorandel-bench-profile.out");
-    std::vector<double> added;
+    std::vector<double> added, here;
+    if (!files.empty()) ConvertInCodecWorker(files.front(), out, L"image/bmp", 90, nullptr);
     for (int round = 0; round < 11 && !files.empty(); ++round) {
         double spent[2] = {};
         for (int inWorker : {round % 2, 1 - round % 2}) {
@@ -214,10 +229,13 @@ int Profile(const std::wstring& folder) {
             spent[inWorker] = 1000 * (Now() - start) / static_cast<double>(files.size());
         }
         added.push_back(spent[1] - spent[0]);
+        here.push_back(spent[0]);
     }
     DeleteFileW(out.c_str());
     GdiplusShutdown(token);
-    std::printf("%.4f %.4f %.4f\n", Median(messages), Median(pauses), Median(added));
+    // Means where the parts must add up to the run's own time per file.
+    std::printf("\n%.4f %.4f %.4f %.4f %.4f %.4f\n", Mean(convert), Mean(log), Mean(rest),
+                Mean(pauses), Median(added), Median(here));
     return 0;
 }
 
