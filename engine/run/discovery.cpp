@@ -29,15 +29,17 @@ struct OpenFolder {
 
 bool Stopped(const std::atomic<bool>* stop) { return stop && *stop; }
 
+// Where a folder's listing arrives, one for the whole walk. 64 KiB: the most some network
+// redirectors return in one call. 8-byte units keep the entries' 64-bit fields aligned.
+using ListingBuffer = std::vector<uint64_t>;
+constexpr size_t kListingBufferUnits = 64 * 1024 / sizeof(uint64_t);
+
 // The subfolders and image files of an open folder, in the order the platform lists them.
 // The caller closes the folder before walking any subfolder, so a deep tree holds one
 // folder open, not one per level.
-std::vector<Entry> ReadFolder(HANDLE handle, const std::wstring& folder,
+std::vector<Entry> ReadFolder(HANDLE handle, const std::wstring& folder, ListingBuffer& buffer,
                               const std::atomic<bool>* stop) {
     std::vector<Entry> entries;
-    // 64 KiB: the most some network redirectors return in one call. 8-byte units keep the
-    // entries' 64-bit fields aligned.
-    std::vector<uint64_t> buffer(64 * 1024 / sizeof(uint64_t));
     const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(uint64_t));
     while (GetFileInformationByHandleEx(handle, FileIdBothDirectoryInfo, buffer.data(), size)) {
         const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
@@ -75,6 +77,7 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
     // through a loop of links; walking it again would never end, as Wine sets no limit on
     // the path's length.
     std::vector<FileIdentity> descent;
+    ListingBuffer buffer(kListingBufferUnits);
     auto enter = [&](std::wstring path) {
         // One open gives both the identity and the listing: under Wine every open of a path
         // costs a lookup of each level above it.
@@ -94,7 +97,7 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
                 return;
             descent.push_back(identity);
         }
-        open.entries = ReadFolder(handle.get(), path, stop);
+        open.entries = ReadFolder(handle.get(), path, buffer, stop);
         walk.push_back(std::move(open));
     };
     enter(folder);
