@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Vorandel's benchmark: makes its corpora, measures, and writes docs/performance.md with
 docs/performance.png. Run it through `./dev.sh bench` (under a virtual display). Counts come
-from the environment, with defaults that finish in about a quarter of an hour on 2 cores:
+from the environment, with defaults that finish in about an hour and a half on 2 cores:
 
   VORANDEL_BENCH_REPS          repetitions of every measurement, medians reported (3)
   VORANDEL_BENCH_PHOTOS_12MP   4000x3000 photo-like images per input format, JPEG and PNG (1)
   VORANDEL_BENCH_PHOTOS_2MP    1600x1200 photo-like images per input format (3)
   VORANDEL_BENCH_SMALL_COUNTS  file counts of the small-image runs, 32x24 PNG to BMP
                                ("250 1000 2000")
+  VORANDEL_BENCH_GROWTH        the two file counts of the growth, minimised and the floor,
+                               once each, the smaller run again at the end ("1000 100000")
   VORANDEL_BENCH_TREE          entries of the scanned tree (100000)
   VORANDEL_BENCH_DIR           where the corpora and outputs go (/tmp/vorandel-bench)
 """
@@ -28,6 +30,7 @@ REPS = int(os.environ.get("VORANDEL_BENCH_REPS", "3"))
 PHOTOS_12 = int(os.environ.get("VORANDEL_BENCH_PHOTOS_12MP", "1"))
 PHOTOS_2 = int(os.environ.get("VORANDEL_BENCH_PHOTOS_2MP", "3"))
 SMALL_COUNTS = [int(n) for n in os.environ.get("VORANDEL_BENCH_SMALL_COUNTS", "250 1000 2000").split()]
+GROWTH = [int(n) for n in os.environ.get("VORANDEL_BENCH_GROWTH", "1000 100000").split()]
 TREE = int(os.environ.get("VORANDEL_BENCH_TREE", "100000"))
 WORK = os.environ.get("VORANDEL_BENCH_DIR", "/tmp/vorandel-bench")
 PAUSE = 0.010  # the run's pause after every converted file
@@ -45,7 +48,7 @@ def windows(path):
 
 def bench(*args):
     out = subprocess.run([WINE_RUN, EXE, *args], capture_output=True, text=True, check=True).stdout
-    values = {"run": 4, "profile": 6}.get(args[0], 2)
+    values = {"run": 4, "profile": 8}.get(args[0], 2)
     return [float(x) for x in out.split()[-values:]]
 
 
@@ -53,14 +56,19 @@ def median(values):
     return statistics.median(values)
 
 
+PHOTO_SIZES = (("12mp", "4000x3000", PHOTOS_12), ("2mp", "1600x1200", PHOTOS_2))
+
+
 def make_corpora():
     photos = os.path.join(WORK, "photos")
-    if not os.path.isdir(photos):
-        os.makedirs(photos)
+    if not all(os.path.isdir(os.path.join(photos, tag)) for tag, _, _ in PHOTO_SIZES):
+        shutil.rmtree(photos, ignore_errors=True)
         log("making photo-like images")
-        for size, count, tag in (("4000x3000", PHOTOS_12, "p12"), ("1600x1200", PHOTOS_2, "p2")):
+        # A folder for each size, so that the floor gives the time of each.
+        for tag, size, count in PHOTO_SIZES:
+            os.makedirs(os.path.join(photos, tag))
             for i in range(count):
-                base = os.path.join(photos, "%s_%d" % (tag, i))
+                base = os.path.join(photos, tag, "%s_%d" % (tag, i))
                 # A seeded plasma, softened: smooth areas and fine detail like a photo's.
                 subprocess.run(["convert", "-seed", str(i + 1), "-size", size, "plasma:fractal",
                                 "-blur", "0x1", "-quality", "90", base + ".jpg"], check=True)
@@ -75,7 +83,7 @@ def make_corpora():
         log("making 1000 small images")
         bench("small", windows(base), "1000")
     names = sorted(os.listdir(base), key=lambda n: int(n[5:-4]))
-    for count in SMALL_COUNTS:
+    for count in sorted(set(SMALL_COUNTS + GROWTH)):
         folder = os.path.join(WORK, "small_%d" % count)
         if not os.path.isdir(folder):
             log("making a folder of %d small images" % count)
@@ -120,25 +128,43 @@ def floor_once(folder, mime):
     return s + PAUSE * files
 
 
-def measure(folder, fmt, mime):
+def measure(folder, fmt, mime, parts=None):
     """Vorandel shown, minimised and the floor, taking turns in every repetition so that a
-    change in the machine's speed falls on all three alike: their medians, the files and
-    the peak memory."""
-    shown, minimised, base, peak, files = [], [], [], 0, 0
+    change in the machine's speed falls on all three alike: their medians, the files, the
+    peak memory, the floor's spread and the floor's median in each of parts (subfolders
+    that hold all the files, the floor taken over each)."""
+    parts = parts or [folder]
+    shown, minimised, base, by_part, peak, files = [], [], [], [], 0, 0
     for _ in range(REPS):
         s, files, p1 = vorandel_once(folder, fmt, "shown")
         m, _, p2 = vorandel_once(folder, fmt, "minimised")
         shown.append(s)
         minimised.append(m)
-        base.append(floor_once(folder, mime))
+        by_part.append([floor_once(part, mime) for part in parts])
+        base.append(sum(by_part[-1]))
         peak = max(peak, p1, p2)
     spread = (max(base) - min(base)) / median(base)
-    return median(shown), median(minimised), median(base), files, peak, spread
+    part_floors = [median(rep[i] for rep in by_part) for i in range(len(parts))]
+    return median(shown), median(minimised), median(base), files, peak, spread, part_floors
+
+
+def growth():
+    """Minimised and the floor over the smaller and the larger count, once each, then the
+    smaller again, whose two runs bracket the larger one: (files, minimised s, floor s,
+    peak bytes) for each of the three."""
+    rows = []
+    for count in (GROWTH[0], GROWTH[1], GROWTH[0]):
+        log("growth: %d small files, minimised and the floor" % count)
+        folder = os.path.join(WORK, "small_%d" % count)
+        m, files, peak = vorandel_once(folder, "BMP", "minimised")
+        rows.append((files, m, floor_once(folder, "image/bmp"), peak))
+    return rows
 
 
 def mogrify(folder, extension, threads):
     out = os.path.join(WORK, "mogrify_out")
-    inputs = sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith((".jpg", ".png")))
+    inputs = sorted(os.path.join(where, n) for where, _, names in os.walk(folder)
+                    for n in names if n.endswith((".jpg", ".png")))
     limit = ["-limit", "thread", "1"] if threads == 1 else []
     seconds = []
     for _ in range(REPS):
@@ -163,7 +189,7 @@ def profile_once(folder):
 
 def profile(folder):
     parts = [profile_once(folder) for _ in range(REPS)]
-    return [median(p[i] for p in parts) for i in range(6)]
+    return [median(p[i] for p in parts) for i in range(8)]
 
 
 def scan(tree):
@@ -198,52 +224,90 @@ def main():
     started = time.monotonic()
     where = machine()
     photos = make_corpora()
+    photo_parts = [os.path.join(photos, tag) for tag, _, _ in PHOTO_SIZES]
     photo_rows = []
     log("profile")
     parts = profile(os.path.join(WORK, "small_%d" % SMALL_COUNTS[0]))
-    photo_handover = profile_once(photos)[4]
+    photo_profile = profile_once(photos)
     for name, mime, extension in FORMATS:
         log("photos to " + name)
-        shown, minimised, base, files, peak, spread = measure(photos, name, mime)
+        shown, minimised, base, files, peak, spread, part_floors = measure(photos, name, mime, photo_parts)
         one = mogrify(photos, extension, 1)
         default = mogrify(photos, extension, 0)
-        photo_rows.append((name, files, shown, minimised, base, one, default, peak, spread))
+        photo_rows.append((name, files, shown, minimised, base, one, default, peak, spread, part_floors))
     small_rows = []
     for count in SMALL_COUNTS:
         log("%d small files to BMP" % count)
         folder = os.path.join(WORK, "small_%d" % count)
-        shown, minimised, base, files, peak, _ = measure(folder, "BMP", "image/bmp")
+        shown, minimised, base, files, peak, _, _ = measure(folder, "BMP", "image/bmp")
         small_rows.append((files, shown, minimised, base, peak))
+    growth_rows = growth()
     log("scan")
     scan_vorandel, scan_find = scan(os.path.join(WORK, "tree"))
-    write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vorandel, scan_find,
-                 time.monotonic() - started)
+    write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profile, scan_vorandel,
+                 scan_find, time.monotonic() - started)
 
 
-def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vorandel, scan_find,
-                 elapsed):
-    docs = os.path.join(ROOT, "docs")
-    data = os.path.join(WORK, "plot.dat")
-    with open(data, "w") as f:
-        for files, shown, minimised, base, _ in small_rows:
-            f.write("%d %.4f %.4f %.4f\n" % (files, shown, minimised, base))
+def plot(docs, small_rows, growth_rows):
+    shown_data = os.path.join(WORK, "plot_shown.dat")
+    with open(shown_data, "w") as f:
+        for files, shown, _, _, _ in small_rows:
+            f.write("%d %.4f\n" % (files, shown))
+    # Minimised and the floor also at the growth's larger count.
+    points = {files: (minimised, base) for files, _, minimised, base, _ in small_rows}
+    larger = growth_rows[1]
+    points.setdefault(larger[0], (larger[1], larger[2]))
+    all_data = os.path.join(WORK, "plot_all.dat")
+    with open(all_data, "w") as f:
+        for files in sorted(points):
+            f.write("%d %.4f %.4f\n" % (files, *points[files]))
+    lines = ("'{s}' using 1:{y} with linespoints lt 1 title 'window shown',"
+             "'{a}' using 1:{m} with linespoints lt 2 title 'window minimised',"
+             "'' using 1:{f} with linespoints lt 3 title 'floor (codec calls + 10 ms pause per file)'")
     subprocess.run(["gnuplot", "-e", (
-        "set terminal png size 800,500; set output '%s/performance.png';"
-        "set title 'Vorandel: 32x24 PNG to BMP, median of %d runs';"
-        "set xlabel 'files'; set ylabel 'seconds'; set key left top; set grid;"
-        "plot '%s' using 1:2 with linespoints title 'window shown',"
-        "'' using 1:3 with linespoints title 'window minimised',"
-        "'' using 1:4 with linespoints title 'floor (codec calls + 10 ms pause per file)'"
-    ) % (docs, REPS, data)], check=True)
+        "set terminal png size 1100,500; set output '%s/performance.png';"
+        "set multiplot layout 1,2 title 'Vorandel: 32x24 PNG to BMP (medians of %d runs; %d files once)';"
+        "set xlabel 'files'; set logscale x; set grid; unset key;"
+        "set ylabel 'seconds'; set logscale y; plot %s;"
+        "set ylabel 'ms per file'; unset logscale y; set yrange [0:*]; set key right bottom; plot %s;"
+        "unset multiplot"
+    ) % (docs, REPS, larger[0],
+         lines.format(s=shown_data, a=all_data, y="2", m="2", f="3"),
+         lines.format(s=shown_data, a=all_data, y="(1000*$2/$1)", m="(1000*$2/$1)", f="(1000*$3/$1)"))],
+        check=True)
+
+
+def write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profile, scan_vorandel,
+                 scan_find, elapsed):
+    docs = os.path.join(ROOT, "docs")
+    plot(docs, small_rows, growth_rows)
 
     mib = 1024.0 * 1024.0
     small_constant = max(row[4] for row in small_rows)
     largest = 4000 * 3000 * 4 if PHOTOS_12 else 1600 * 1200 * 4
+
+    convert, log_line, rest, pause, handover, here, handover_low, handover_high = parts
+    cycle = convert + log_line + rest
+    overhead = cycle - (here + 1000 * PAUSE)
+    legs = (convert - here - handover) + log_line + (rest - pause)
+    # What the program does for a file never touches its picture: a photo's overhead is a
+    # small file's, with the hand-over measured over the photos.
+    photo_handover, photo_low, photo_high = photo_profile[4], photo_profile[6], photo_profile[7]
+    photo_overhead = overhead - handover + photo_handover
+
+    smaller, larger, again = growth_rows
+    per_file = [1000 * row[1] / row[0] for row in growth_rows]
+    floor_per_file = [1000 * row[2] / row[0] for row in growth_rows]
+    growth_ratio = per_file[1] / ((per_file[0] + per_file[2]) / 2)
+    floor_ratio = floor_per_file[1] / ((floor_per_file[0] + floor_per_file[2]) / 2)
+    per_file_memory = (larger[3] - max(smaller[3], again[3])) / (larger[0] - smaller[0]) / 1024
+
     lines = [
         "# Performance",
         "",
         "Regenerated by `./dev.sh bench` (bench/bench.py); every figure is the median of %d "
-        "repetitions. Machine: %s. The whole benchmark took %.0f minutes." % (REPS, where, elapsed / 60),
+        "repetitions unless it says otherwise. Machine: %s. The whole benchmark took %.0f "
+        "minutes." % (REPS, where, elapsed / 60),
         "",
         "Vorandel's time is from the press of Start to Start enabled again, in the real window "
         "(shown, or minimised where it draws nothing), including the codec worker's hand-over "
@@ -264,7 +328,7 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
         "mogrify default files/s | peak memory MiB |",
         "|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
-    for name, files, shown, minimised, base, one, default, peak, spread in photo_rows:
+    for name, files, shown, minimised, base, one, default, peak, spread, _ in photo_rows:
         lines.append("| %s | %d | %.2f | %.2f | %.2f | %.3f | %.1f | %.1f | %.1f | %.2f | %.2f | %.0f |" % (
             name, files, files / shown, files / minimised, files / base, shown / base,
             1000 * (shown - base) / files, 100 * (shown - base) / shown, 100 * spread,
@@ -272,17 +336,37 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
     lines += [
         "",
         "The floor's spread is how far its fastest and slowest repetitions lie apart, against "
-        "its median: an overhead smaller than that is within what the repetitions resolve. "
-        "Converting these photos in the worker rather than in one process (`vorandel_bench "
-        "profile` over them, the two taking turns) adds %.2f ms a file." % photo_handover,
+        "its median: an overhead smaller than that is within what the repetitions resolve, and "
+        "on this shared machine it is larger than the overhead. So the overhead of a photo is "
+        "also taken apart. What the program does for a file (its output path, the messages of "
+        "its log line and its progress position, the hand-over of two paths to the worker, the "
+        "pause) never touches the picture, so it is a small file's overhead from the profile "
+        "below, %.2f ms, with the hand-over measured over these photos instead of the small "
+        "files: each photo converted in the worker and in one process right after each other, "
+        "%.2f ms a file added (the middle half of the rounds between %.2f and %.2f ms). That "
+        "makes %.2f ms a photo:" % (overhead, photo_handover, photo_low, photo_high, photo_overhead),
+        "",
+        "| output | size | floor ms per file, pause included | overhead ms per file | overhead % |",
+        "|---|---|---|---|---|",
+    ]
+    for name, _, _, _, _, _, _, _, _, part_floors in photo_rows:
+        for (tag, size, count), floor in zip(PHOTO_SIZES, part_floors):
+            if count:
+                per_photo = 1000 * floor / (2 * count)
+                lines.append("| %s | %s | %.1f | %.2f | %.2f |" % (
+                    name, size, per_photo, photo_overhead,
+                    100 * photo_overhead / (per_photo + photo_overhead)))
+    lines += [
         "",
         "The largest image decodes to %.0f MiB (4 bytes a pixel). With no large picture (the "
         "small-image runs below) the program and its worker peak at %.0f MiB: their code, GDI+, "
         "Wine's libraries and the window. The photo runs peak at that constant plus %.2f times "
         "the largest picture's decoded size (the decoded picture, its copy in the output's pixel "
-        "format, and the encoder's buffers)." % (
+        "format, and the encoder's buffers). Beyond these, memory grows by %.2f KiB for every "
+        "file listed (see the growth below): the run's list of paths and its log's lines, both "
+        "kept until the next run." % (
             largest / mib, small_constant / mib,
-            (max(row[7] for row in photo_rows) - small_constant) / largest),
+            (max(row[7] for row in photo_rows) - small_constant) / largest, per_file_memory),
         "",
         "## Many small images (32x24 PNG to BMP, overwrite on)",
         "",
@@ -296,19 +380,35 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
             1000 * (shown - base) / files, 1000 * shown / files, peak / mib))
     first, last = small_rows[0], small_rows[-1]
 
-    def growth(column):
+    def growth_of(column):
         return (last[column] / last[0]) / (first[column] / first[0])
 
-    convert, log_line, rest, pause, handover, here = parts
-    cycle = convert + log_line + rest
-    overhead = cycle - (here + 1000 * PAUSE)
-    legs = (convert - here - handover) + log_line + (rest - pause)
     lines += [
         "",
         "Growth of the time per file from %d to %d files: %.3f shown, %.3f minimised, %.3f for "
-        "the floor. The small images lie in folders of 1,000. Set "
-        "VORANDEL_BENCH_SMALL_COUNTS=\"1000 100000\" for the whole span; it takes hours here."
-        % (first[0], last[0], growth(1), growth(2), growth(3)),
+        "the floor. The small images lie in folders of 1,000."
+        % (first[0], last[0], growth_of(1), growth_of(2), growth_of(3)),
+        "",
+        "## Growth from %d to %d files" % (smaller[0], larger[0]),
+        "",
+        "The same small images, minimised and the floor, once each (the run of %d files took "
+        "%.0f minutes); the smaller run again after the larger, the two bracketing it:"
+        % (larger[0], larger[1] / 60),
+        "",
+        "| files | minimised s | minimised ms per file | floor s | floor ms per file | "
+        "overhead per file ms | peak memory MiB |",
+        "|---|---|---|---|---|---|---|",
+    ]
+    for (files, minimised, base, peak), vorandel_ms, floor_ms in zip(growth_rows, per_file, floor_per_file):
+        lines.append("| %d | %.1f | %.2f | %.1f | %.2f | %.2f | %.0f |" % (
+            files, minimised, vorandel_ms, base, floor_ms, vorandel_ms - floor_ms, peak / mib))
+    lines += [
+        "",
+        "Time per file at %d files against %d (the mean of the two runs around it): %.3f "
+        "minimised, %.3f for the floor. Peak memory grows by %.2f KiB a file." % (
+            larger[0], smaller[0], growth_ratio, floor_ratio, per_file_memory),
+        "",
+        "![time against file count](performance.png)",
         "",
         "## Where the overhead per file goes",
         "",
@@ -323,10 +423,11 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
         "| its log line: LB_ADDSTRING to LB_SETTOPINDEX, through LB_GETCOUNT | %.2f |" % log_line,
         "| its last message to the next file's position: the pause, two message legs | %.2f |" % rest,
         "| **a file in the run** | **%.2f** |" % cycle,
-        "| the same conversion in one process, taking turns with the worker (median) | %.2f |" % here,
+        "| the same conversion in one process, right after or before each in the worker "
+        "(median) | %.2f |" % here,
         "| the run's 10 ms pause, measured alone | %.2f |" % pause,
         "| handing a file to the codec worker: the worker's conversion minus the one above "
-        "(median) | %.2f |" % handover,
+        "(median; middle half of the rounds %.2f to %.2f) | %.2f |" % (handover_low, handover_high, handover),
         "",
         "So of the run's overhead of %.2f ms a file over the codec and a 10 ms pause, the pause "
         "overshoots by %.2f ms, the hand-over takes %.2f ms, and %.2f ms are the messages the "
@@ -335,8 +436,6 @@ def write_report(where, photo_rows, small_rows, parts, photo_handover, scan_vora
         "twice over, which on this virtual machine costs most of that; the run sends exactly "
         "the messages its log and progress bar need." % (
             overhead, pause - 1000 * PAUSE, handover, legs),
-        "",
-        "![time against file count](performance.png)",
         "",
         "## Scan alone (%d entries: folders of 99 files each)" % TREE,
         "",

@@ -1,4 +1,4 @@
-// The Windows half of the benchmark; bench/run.sh calls it and reads one line of figures:
+// The Windows half of the benchmark; bench/bench.py calls it and reads one line of figures:
 //   vorandel_bench run <folder> <format> shown|minimised
 //       the real window on folder, overwrite on, Start pressed; prints
 //       "seconds files peak_bytes worker_start_seconds" once Start is enabled again: the time
@@ -9,13 +9,14 @@
 //   vorandel_bench scan <folder>        FindImageFiles alone: "seconds entries"
 //   vorandel_bench small <folder> <count>
 //       writes count deterministic 32x24 PNGs
-//   vorandel_bench profile <folder of small images>
+//   vorandel_bench profile <folder>
 //       a real run, minimised, split where the window receives each file's messages, then
 //       the parts measured apart: "convert_ms log_ms rest_ms pause_ms handover_ms inprocess_ms",
 //       the means of a file's progress position to its log line, that line's first message
 //       to its last, its last to the next file's position, and of the run's 10 ms pause; the
 //       medians of a file's conversion in the worker minus the same here, and of that
-//       conversion here
+//       conversion here; then "handover_q1 handover_q3", the hand-over's quartiles over the
+//       rounds, which say how well it was resolved
 #include "app.h"
 #include "codec.h"
 #include "codec_worker.h"
@@ -216,17 +217,20 @@ int Profile(const std::wstring& folder) {
     std::vector<double> added, here;
     if (!files.empty()) ConvertInCodecWorker(files.front(), out, L"image/bmp", 90, nullptr);
     for (int round = 0; round < 11 && !files.empty(); ++round) {
+        // Each file in both places, one right after the other, the first place changing
+        // from file to file: a change in the machine's speed falls on both alike.
         double spent[2] = {};
-        for (int inWorker : {round % 2, 1 - round % 2}) {
-            const double start = Now();
-            for (const std::wstring& file : files) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            const int first = static_cast<int>((i + static_cast<size_t>(round)) % 2);
+            for (int inWorker : {first, 1 - first}) {
+                const double start = Now();
                 if (inWorker) {
-                    ConvertInCodecWorker(file, out, L"image/bmp", 90, nullptr);
+                    ConvertInCodecWorker(files[i], out, L"image/bmp", 90, nullptr);
                 } else {
-                    ConvertImageFile(file, out, L"image/bmp", 90);
+                    ConvertImageFile(files[i], out, L"image/bmp", 90);
                 }
+                spent[inWorker] += 1000 * (Now() - start) / static_cast<double>(files.size());
             }
-            spent[inWorker] = 1000 * (Now() - start) / static_cast<double>(files.size());
         }
         added.push_back(spent[1] - spent[0]);
         here.push_back(spent[0]);
@@ -234,8 +238,11 @@ int Profile(const std::wstring& folder) {
     DeleteFileW(out.c_str());
     GdiplusShutdown(token);
     // Means where the parts must add up to the run's own time per file.
-    std::printf("\n%.4f %.4f %.4f %.4f %.4f %.4f\n", Mean(convert), Mean(log), Mean(rest),
-                Mean(pauses), Median(added), Median(here));
+    std::sort(added.begin(), added.end());
+    const double low = added.empty() ? 0 : added[added.size() / 4];
+    const double high = added.empty() ? 0 : added[added.size() * 3 / 4];
+    std::printf("\n%.4f %.4f %.4f %.4f %.4f %.4f %.4f %.4f\n", Mean(convert), Mean(log), Mean(rest),
+                Mean(pauses), Median(added), Median(here), low, high);
     return 0;
 }
 
