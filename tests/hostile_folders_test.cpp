@@ -23,7 +23,7 @@ namespace {
 struct Change {
     std::wstring file;  // the listed file whose turn triggers it
     std::function<void(const std::wstring& source)> make;
-    std::vector<std::wstring> touches;  // source files it changes itself
+    std::vector<std::wstring> touches;  // source files and folders ("name\\") it changes itself
 };
 
 struct HostileFolder {
@@ -158,7 +158,7 @@ std::vector<HostileFolder> Folders() {
                DeleteFileW((source + L"\\replaced.png").c_str());
                CreateDirectoryW((source + L"\\replaced.png").c_str(), nullptr);
            },
-           {L"replaced.png"}},
+           {L"replaced.png", L"replaced.png\\"}},
           {L"locked.png",
            [](const std::wstring& source) {
                g_lockedOutputs.push_back(std::make_unique<FileHandle>(
@@ -170,7 +170,7 @@ std::vector<HostileFolder> Folders() {
            {}},
           {L"gone\\one.png",
            [](const std::wstring& source) { RemoveTree(source + L"\\gone"); },
-           {L"gone\\one.png", L"gone\\two.png"}}},
+           {L"gone\\", L"gone\\one.png", L"gone\\two.png"}}},
          nullptr});
     folders.push_back(
         {"the source folder renamed away during the run", false,

@@ -110,3 +110,6 @@ void MakeLargeTree(const std::wstring& source);
 
 std::wstring FromUtf8(const std::string& text);
 
+// text in lower case, as Windows compares names.
+std::wstring Lower(std::wstring text);
+

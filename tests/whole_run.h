@@ -5,18 +5,10 @@
 // The run goes as a user's would: the real Vorandel.exe is started and driven through its
 // window by vorandel_drive from another process (folder chosen in the program's picker,
 // format and options set, Start pressed, the window closed after the run), on the display
-// the tests are given (xvfb-run). Checked with gtest failures, after the run:
+// the tests are given (xvfb-run). Checked with gtest failures, after the run: everything
+// CheckRunInvariants checks (run_checker.h), and
 //   - the program ran to its summary, and closed with exit code 0 when its window closed;
-//   - each file that the scan lists (FindImageFiles before the run) has exactly one line, in
-//     list order: "✓ <path>", "✗ <path> 转换失败" or "跳过 <path> (文件已存在)";
-//   - the summary's success count equals the "✓" lines, its total the listed count, and the
-//     output folder line follows it;
-//   - every "✓" output exists and decodes, every "跳过" output exists, and every "✗" leaves
-//     no output (unless another file's line claims that name);
-//   - converted_images holds nothing but outputs that existed before or that a "✓" line
-//     claims: no temporary file (vor*.tmp) and no partial output; nor is one left in %TEMP%;
-//   - no source file changed (size and content hash before and after), and nothing was
-//     created or removed outside converted_images, in the folder or beside it;
+//   - no temporary file is left in %TEMP%, and nothing beside the folder was made or removed;
 //   - each file in expectedOutcomes got that outcome.
 #pragma once
 
