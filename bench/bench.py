@@ -131,7 +131,7 @@ def floor_once(folder, mime):
 def measure(folder, fmt, mime, parts=None):
     """Vorandel shown, minimised and the floor, taking turns in every repetition so that a
     change in the machine's speed falls on all three alike: their medians, the files, the
-    peak memory, the floor's spread and the floor's median in each of parts (subfolders
+    peak memory, the largest spread of the three and the floor's median in each of parts (subfolders
     that hold all the files, the floor taken over each)."""
     parts = parts or [folder]
     shown, minimised, base, by_part, peak, files = [], [], [], [], 0, 0
@@ -143,7 +143,8 @@ def measure(folder, fmt, mime, parts=None):
         by_part.append([floor_once(part, mime) for part in parts])
         base.append(sum(by_part[-1]))
         peak = max(peak, p1, p2)
-    spread = (max(base) - min(base)) / median(base)
+    # How far the fastest and slowest repetitions of one kind lie apart, against their median.
+    spread = max((max(times) - min(times)) / median(times) for times in (shown, minimised, base))
     part_floors = [median(rep[i] for rep in by_part) for i in range(len(parts))]
     return median(shown), median(minimised), median(base), files, peak, spread, part_floors
 
@@ -290,10 +291,22 @@ def write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profil
     cycle = convert + log_line + rest
     overhead = cycle - (here + 1000 * PAUSE)
     legs = (convert - here - handover) + log_line + (rest - pause)
-    # What the program does for a file never touches its picture: a photo's overhead is a
-    # small file's, with the hand-over measured over the photos.
+    # What the program adds to a file never touches its pixels, which stay in the worker: a
+    # photo's overhead is a small file's, hand-over included. The photos' own hand-over is
+    # the check that nothing grows with the picture; alone it is too noisy to subtract.
     photo_handover, photo_low, photo_high = photo_profile[4], photo_profile[6], photo_profile[7]
-    photo_overhead = overhead - handover + photo_handover
+    # Within the photos' rounds, the small files' hand-over stands for theirs.
+    handover_holds = photo_low <= handover <= photo_high
+    photo_overhead = overhead if handover_holds else overhead - handover + photo_handover
+    photo_shares = []  # (output, size, floor ms per file, overhead %)
+    for name, _, _, _, _, _, _, _, _, part_floors in photo_rows:
+        for (tag, size, count), floor in zip(PHOTO_SIZES, part_floors):
+            if count:
+                per_photo = 1000 * floor / (2 * count)
+                photo_shares.append((name, size, per_photo,
+                                     100 * photo_overhead / (per_photo + photo_overhead)))
+    unresolved = all(abs(100 * (shown - base) / shown) <= 100 * spread
+                     for _, _, shown, _, base, _, _, _, spread, _ in photo_rows)
 
     smaller, larger, again = growth_rows
     per_file = [1000 * row[1] / row[0] for row in growth_rows]
@@ -301,6 +314,38 @@ def write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profil
     growth_ratio = per_file[1] / ((per_file[0] + per_file[2]) / 2)
     floor_ratio = floor_per_file[1] / ((floor_per_file[0] + floor_per_file[2]) / 2)
     per_file_memory = (larger[3] - max(smaller[3], again[3])) / (larger[0] - smaller[0]) / 1024
+
+    def verdict(met):
+        return "met" if met else "not met"
+
+    ratios = [shown / minimised for _, shown, minimised, _, _ in small_rows]
+    least = min(photo_shares, key=lambda row: row[3])
+    most = max(photo_shares, key=lambda row: row[3])
+    summary = [
+        "## Against the targets",
+        "",
+        "| target | measured | |",
+        "|---|---|---|",
+        "| a run in the shown window at most 1.15 times the same run minimised (small files) "
+        "| %s (%s files) | %s |" % (", ".join("%.3f" % r for r in ratios),
+                                   ", ".join(str(row[0]) for row in small_rows),
+                                   verdict(max(ratios) <= 1.15)),
+        "| Vorandel's overhead over the floor under 1 ms a file | %.2f ms a file | %s: the "
+        "messages between the run's thread and the window cost that under Wine (below) |" % (
+            overhead, verdict(overhead < 1)),
+        "| that overhead under 2 %% of a photo's run | %.2f %% (%s, %s) to %.2f %% (%s, %s) | %s |" % (
+            least[3], least[0], least[1], most[3], most[0], most[1],
+            verdict(most[3] < 2) if most[3] < 2 or least[3] >= 2 else
+            "met but for %s" % ", ".join("%s %s" % (row[0], row[1]) for row in photo_shares if row[3] >= 2)),
+        "| time per file at %d files within 10 %% of that at %d | %.3f times (minimised; "
+        "the floor %.3f) | %s |" % (larger[0], smaller[0], growth_ratio, floor_ratio,
+                                    verdict(abs(growth_ratio - 1) <= 0.10)),
+        "| peak memory bounded by the largest picture's decoded size and a constant | %.0f MiB "
+        "+ %.2f times the largest picture + %.2f KiB a listed file | (below) |" % (
+            small_constant / mib, (max(row[7] for row in photo_rows) - small_constant) / largest,
+            per_file_memory),
+        "",
+    ]
 
     lines = [
         "# Performance",
@@ -321,10 +366,11 @@ def write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profil
         "the peak working set of the program and its codec worker together "
         "(GetProcessMemoryInfo)." % median(WORKER_STARTS),
         "",
+    ] + summary + [
         "## Photo-like images (%d of 4000x3000 and %d of 1600x1200, each as JPEG and PNG)" % (PHOTOS_12, PHOTOS_2),
         "",
         "| output | files | shown files/s | minimised files/s | floor files/s | shown / floor | "
-        "overhead per file ms | overhead % | floor's spread % | mogrify 1 thread files/s | "
+        "overhead per file ms | overhead % | runs' spread % | mogrify 1 thread files/s | "
         "mogrify default files/s | peak memory MiB |",
         "|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
@@ -335,27 +381,32 @@ def write_report(where, photo_rows, small_rows, growth_rows, parts, photo_profil
             files / one, files / default, peak / mib))
     lines += [
         "",
-        "The floor's spread is how far its fastest and slowest repetitions lie apart, against "
-        "its median: an overhead smaller than that is within what the repetitions resolve, and "
-        "on this shared machine it is larger than the overhead. So the overhead of a photo is "
-        "also taken apart. What the program does for a file (its output path, the messages of "
-        "its log line and its progress position, the hand-over of two paths to the worker, the "
-        "pause) never touches the picture, so it is a small file's overhead from the profile "
-        "below, %.2f ms, with the hand-over measured over these photos instead of the small "
-        "files: each photo converted in the worker and in one process right after each other, "
-        "%.2f ms a file added (the middle half of the rounds between %.2f and %.2f ms). That "
-        "makes %.2f ms a photo:" % (overhead, photo_handover, photo_low, photo_high, photo_overhead),
+        "The runs' spread is how far the fastest and slowest repetitions of one kind (shown, "
+        "minimised or the floor) lie apart, against their median. %s Whole runs of a few "
+        "seconds on a machine shared with other work cannot resolve the 2 %% that the target "
+        "asks, so a photo's overhead is also taken apart. What the program adds to a file (its "
+        "output path, the messages of its progress position and its log line, the hand-over of "
+        "its paths to the codec worker, the pause's overshoot) does not depend on the picture: "
+        "the pixels never leave the worker. Each photo was converted in the worker and in one "
+        "process right after each other: the worker added %.2f ms a photo (median; the middle "
+        "half of the rounds between %.2f and %.2f ms). %s Against each photo's floor:" % (
+            "Every overhead in the table lies within it: the repetitions do not resolve it."
+            if unresolved else
+            "Some overheads in the table lie outside it.",
+            photo_handover, photo_low, photo_high,
+            ("The small files' hand-over, %.2f ms, lies within that: no cost that grows with the "
+             "picture shows, and a photo's overhead is a small file's, %.2f ms from the profile "
+             "below, hand-over included." % (handover, overhead))
+            if handover_holds else
+            ("The small files' hand-over, %.2f ms, lies outside that, so a photo's overhead is a "
+             "small file's, %.2f ms from the profile below, with the photos' hand-over in place of "
+             "the small files': %.2f ms." % (handover, overhead, photo_overhead))),
         "",
         "| output | size | floor ms per file, pause included | overhead ms per file | overhead % |",
         "|---|---|---|---|---|",
     ]
-    for name, _, _, _, _, _, _, _, _, part_floors in photo_rows:
-        for (tag, size, count), floor in zip(PHOTO_SIZES, part_floors):
-            if count:
-                per_photo = 1000 * floor / (2 * count)
-                lines.append("| %s | %s | %.1f | %.2f | %.2f |" % (
-                    name, size, per_photo, photo_overhead,
-                    100 * photo_overhead / (per_photo + photo_overhead)))
+    for name, size, per_photo, share in photo_shares:
+        lines.append("| %s | %s | %.1f | %.2f | %.2f |" % (name, size, per_photo, photo_overhead, share))
     lines += [
         "",
         "The largest image decodes to %.0f MiB (4 bytes a pixel). With no large picture (the "
