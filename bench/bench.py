@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Vorandel's benchmark: makes its corpora, measures, and writes docs/performance.md with
 docs/performance.png. Run it through `./dev.sh bench` (under a virtual display). Counts come
-from the environment, with defaults that finish in about an hour and a half on 2 cores:
+from the environment, with defaults that finish in about an hour on 2 cores:
 
   VORANDEL_BENCH_REPS          repetitions of every measurement, medians reported (3)
   VORANDEL_BENCH_PHOTOS_12MP   4000x3000 photo-like images per input format, JPEG and PNG (1)
