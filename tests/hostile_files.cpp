@@ -339,23 +339,28 @@ const Seed kSeeds[] = {
 
 std::vector<DecoderBreaker> DecoderBreakers() {
     return {
-        // A region fill where a comment was: GDI's playback writes through a wild pointer.
-        {{L"crashing.emf", Patched(L"metafile/libemf2svg/test-000.emf", {{152, "\x47"}})},
+        // A region fill where a comment was: Wine 8's GDI playback writes through a wild
+        // pointer, which faults or lands harmlessly as the process's memory happens to lie.
+        {{L"wild-write-emf.emf", Patched(L"metafile/libemf2svg/test-000.emf", {{152, "\x47"}})},
+         DecoderFault::WildWrite},
+        // The picture's width in its bitmap header grows past 2^28: Wine 8's ICO decoder
+        // reads beyond its buffer at once, on every machine.
+        {{L"crash-ico.ico", Patched(L"ico/pillow/hopper.ico", {{29, "\x10"}})},
          DecoderFault::Crash},
-        // The picture's width in its bitmap header grows past 2^28.
-        {{L"crashing.ico", Patched(L"ico/pillow/hopper.ico", {{29, "\x10"}})},
-         DecoderFault::Crash},
-        // A record one byte longer than it is: playback runs on through misaligned records.
-        {{L"hanging.emf", Patched(L"metafile/libemf2svg/test-000.emf", {{324, "\x09"}})},
+        // A record one byte longer than it is: Wine 8's playback runs on through misaligned
+        // records without end.
+        {{L"hang-emf.emf", Patched(L"metafile/libemf2svg/test-000.emf", {{324, "\x09"}})},
          DecoderFault::Hang},
     };
 }
 
 std::vector<HostileFile> DecompressionBombs() {
     return {
-        {L"bomb.png", PngBomb()},   {L"bomb.gif", GifBomb()}, {L"bomb.bmp", BmpBomb()},
-        {L"bomb.tif", TiffBomb()},  {L"bomb.jpg", JpegBomb()}, {L"bomb.webp", WebPBomb()},
-        {L"bomb.ico", IcoBomb()},   {L"bomb.emf", EmfBomb()}, {L"bomb.wmf", WmfBomb()},
+        {L"bomb-png.png", PngBomb()},    {L"bomb-gif.gif", GifBomb()},
+        {L"bomb-bmp.bmp", BmpBomb()},    {L"bomb-tif.tif", TiffBomb()},
+        {L"bomb-jpg.jpg", JpegBomb()},   {L"bomb-webp.webp", WebPBomb()},
+        {L"bomb-ico.ico", IcoBomb()},    {L"bomb-emf.emf", EmfBomb()},
+        {L"bomb-wmf.wmf", WmfBomb()},
     };
 }
 
@@ -364,10 +369,11 @@ std::vector<HostileFile> DamagedFiles() {
     for (const Seed& seed : kSeeds) {
         const std::wstring extension = seed.extension;
         std::string whole = ReadCorpusFile(seed.corpusFile);
-        files.push_back({L"empty." + extension, std::string()});
-        files.push_back({L"half." + extension,
+        const std::wstring name = L"-" + extension + L"." + extension;
+        files.push_back({L"empty" + name, std::string()});
+        files.push_back({kCutPrefix + (extension + L"." + extension),
                          whole.empty() ? std::string() : whole.substr(0, whole.size() / 2)});
-        files.push_back({L"text." + extension, "These are notes, not a picture.\r\n"});
+        files.push_back({L"text" + name, "These are notes, not a picture.\r\n"});
     }
     return files;
 }
