@@ -135,7 +135,7 @@ int Run(const std::wstring& folder, const std::wstring& format, bool minimised) 
     if (!files.empty()) {
         const std::wstring warm = TemporaryPath(L"vorandel-bench-warm.out");
         const double start = Now();
-        ConvertInCodecWorker(files.front(), warm, L"image/bmp", 90, nullptr);
+        ConvertInCodecWorker(files.front(), warm, L"image/bmp", 90, true, nullptr);
         g_workerStart = Now() - start;
         DeleteFileW(warm.c_str());
     }
@@ -215,7 +215,7 @@ int Profile(const std::wstring& folder) {
     files.resize(std::min<size_t>(files.size(), 50));
     const std::wstring out = TemporaryPath(L"vorandel-bench-profile.out");
     std::vector<double> added, here;
-    if (!files.empty()) ConvertInCodecWorker(files.front(), out, L"image/bmp", 90, nullptr);
+    if (!files.empty()) ConvertInCodecWorker(files.front(), out, L"image/bmp", 90, true, nullptr);
     for (int round = 0; round < 11 && !files.empty(); ++round) {
         // Each file in both places, one right after the other, the first place changing
         // from file to file: a change in the machine's speed falls on both alike.
@@ -225,7 +225,7 @@ int Profile(const std::wstring& folder) {
             for (int inWorker : {first, 1 - first}) {
                 const double start = Now();
                 if (inWorker) {
-                    ConvertInCodecWorker(files[i], out, L"image/bmp", 90, nullptr);
+                    ConvertInCodecWorker(files[i], out, L"image/bmp", 90, true, nullptr);
                 } else {
                     ConvertImageFile(files[i], out, L"image/bmp", 90);
                 }

@@ -1,4 +1,5 @@
 #include "codec.h"
+#include "files.h"
 #include "webp_codec.h"
 
 #include "test_support.h"

@@ -148,7 +148,7 @@ TEST_F(FindImageFilesTest, DeepTreesAreCreatedAndWalked) {
     std::vector<std::wstring> folders;  // outermost first
     std::wstring deepest = dir.path();
     for (int level = 0; level < levels; ++level) folders.push_back(deepest += L"\\d");
-    ASSERT_TRUE(CreateFoldersBelow(dir.path(), deepest));
+    ASSERT_TRUE(CreateDirectoryTree(dir.path(), deepest));
     for (const std::wstring& folder : folders) ASSERT_TRUE(FolderExists(folder));
     const std::vector<std::wstring> images = {deepest + L"\\bottom.png",
                                               folders[levels / 2] + L"\\middle.png",

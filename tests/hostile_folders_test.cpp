@@ -7,6 +7,7 @@
 #include "output_paths.h"
 #include "run_checker.h"
 #include "test_support.h"
+#include "windows_file_system.h"
 
 #include <psapi.h>
 
@@ -37,9 +38,39 @@ struct HostileFolder {
     // Called once the run has ended, before the folder is read again; false when a change
     // could not be made here, so that only the promises every run keeps are checked.
     std::function<bool(const std::wstring& source)> afterRun;
+    bool keepStructure = true;
 };
 
 void Image(const std::wstring& path) { SaveTestImage(path, L"image/png"); }
+
+// base followed by a folder named name and padded to length characters: the rows' relative
+// paths, and so their lengths, do not depend on where the suite's folders lie.
+std::wstring SourceOfLength(const TempDir& base, const std::wstring& name, size_t length) {
+    std::wstring source = base / name;
+    source += std::wstring(length - source.size(), L'_');
+    MakeDir(source);
+    return source;
+}
+
+// The path below a source folder of sourceLength characters, through folders of at most 100
+// characters, of a file named name whose full path has exactly length characters.
+std::wstring RelativePathOfLength(size_t sourceLength, size_t length, const std::wstring& name) {
+    std::wstring relative;
+    for (;;) {
+        size_t remaining = length - sourceLength - 1 - relative.size() - name.size();
+        if (remaining == 0) return relative + name;
+        // Never leave one character, which no folder name and separator fit in.
+        size_t folder = remaining - 1 <= 100 ? remaining - 1 : std::min<size_t>(100, remaining - 3);
+        relative += std::wstring(folder, L'L') + L"\\";
+    }
+}
+
+// An image at source's relative path, with its folders.
+void ImageAt(const std::wstring& source, const std::wstring& relative) {
+    const std::wstring path = source + L"\\" + relative;
+    ASSERT_TRUE(CreateDirectoryTree(source, path.substr(0, path.rfind(L'\\'))));
+    Image(path);
+}
 
 std::wstring Chain(const std::wstring& top, int levels) {
     std::wstring path = top;
@@ -196,6 +227,45 @@ std::vector<HostileFolder> Folders() {
              EXPECT_TRUE(MoveFileW((source + L"_moved").c_str(), source.c_str()));
              return true;
          }});
+    // Windows's limits and odd file systems, played under Wine (windows_file_system.h). The
+    // source is 60 characters long, so the two deep inputs have 300 and 383 characters, and
+    // the latter's output has 400.
+    const std::wstring input300 = RelativePathOfLength(60, 300, L"in300.png");
+    const std::wstring input383 = RelativePathOfLength(60, 383, L"in383.png");
+    folders.push_back({"long paths, a folder listed only by path and a file that cannot be mapped",
+                       false,
+                       [input300, input383](const TempDir& base) {
+                           std::wstring source = SourceOfLength(base, L"windows", 60);
+                           ImageAt(source, input300);
+                           ImageAt(source, input383);
+                           ImageAt(source, std::wstring(kRefusesListing) + L"\\a.png");
+                           ImageAt(source, std::wstring(kRefusesListing) + L"\\sub\\b.png");
+                           ImageAt(source, std::wstring(kUnmappable) + L".png");
+                           return source;
+                       },
+                       {{input300, '+'},
+                        {input383, '+'},
+                        {std::wstring(kRefusesListing) + L"\\a.png", '+'},
+                        {std::wstring(kRefusesListing) + L"\\sub\\b.png", '+'},
+                        // Without a view of its bytes no guard could look at it first.
+                        {std::wstring(kUnmappable) + L".png", 'x'}},
+                       {},
+                       nullptr});
+    // An earlier run's output is an input whose output is itself: with overwrite on it must
+    // not be written over, although the drive tells no file from another by its number.
+    folders.push_back({"a drive that numbers no file, outputs in one folder, overwrite on", true,
+                       [](const TempDir& base) {
+                           std::wstring source = base / kNumbersNoFile;
+                           MakeDir(source);
+                           Image(source + L"\\a.png");
+                           MakeDir(OutputRootFor(source));
+                           SaveTestImage(OutputRootFor(source) + L"\\b.bmp", L"image/bmp");
+                           return source;
+                       },
+                       {{L"a.png", '+'}, {L"converted_images\\b.bmp", 'x'}},
+                       {},
+                       nullptr,
+                       false});
     if (LargeRun() && RunningUnderWine()) folders.push_back(DeepFolder(2000));
     return folders;
 }
@@ -210,10 +280,11 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         TempDir base;
         const std::wstring source = folder.build(base);
         // The run makes its output root before it scans; so does this.
-        CreateFoldersBelow(source, OutputRootFor(source));
+        CreateDirectoryTree(source, OutputRootFor(source));
         RunRecord run;
         run.source = source;
         run.extension = L"bmp";
+        run.keepStructure = folder.keepStructure;
         for (const std::wstring& file : FindImageFiles(source))
             run.listed.push_back(GetRelativePath(source, file));
         std::vector<std::wstring> expectedOrder;
@@ -236,6 +307,7 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         run.before = ReadFolderContents(source);
         ChooseFolder(source);
         SetCheck(IDC_OVERWRITE, folder.overwrite);
+        SetCheck(IDC_KEEP_STRUCTURE, folder.keepStructure);
         MarkLog();
         const DWORD runStart = GetTickCount();
         RunToEnd();
@@ -246,13 +318,19 @@ TEST_F(HostileFolderRun, EveryFolderOfTheTableKeepsTheRunsPromises) {
         run.log = NewLogLines();
         run.after = ReadFolderContents(source);
         std::vector<char> marks = CheckRunInvariants(run);
-        size_t longest = 0;
-        for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i)
-            if (marks[i] == '+')
-                longest = std::max(longest, (OutputRootFor(source) + L"\\" +
-                                             ReplaceExtension(run.listed[i], run.extension)).size());
-        std::cout << folder.name << ": run in " << runTook << " ms, the longest output converted has "
-                  << longest << " characters\n";
+        size_t longestInput = 0;
+        size_t longestOutput = 0;
+        for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i) {
+            if (marks[i] != '+') continue;
+            const std::wstring& listed = run.listed[i];
+            const std::wstring kept =
+                folder.keepStructure ? listed : listed.substr(listed.rfind(L'\\') + 1);
+            longestInput = std::max(longestInput, source.size() + 1 + listed.size());
+            longestOutput = std::max(longestOutput, (OutputRootFor(source) + L"\\" +
+                                                     ReplaceExtension(kept, run.extension)).size());
+        }
+        std::cout << folder.name << ": run in " << runTook << " ms, the longest input and output "
+                  << "converted have " << longestInput << " and " << longestOutput << " characters\n";
         for (size_t i = 0; i < marks.size() && i < run.listed.size(); ++i) {
             char expected = folder.expected.count(run.listed[i]) ? folder.expected.at(run.listed[i]) : '?';
             if (expected != '?' && changed) {

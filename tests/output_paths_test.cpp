@@ -86,30 +86,30 @@ TEST(BuildOutputPath, DriveRootSourceGivesDoubledSeparators) {
               L"C:\\\\converted_images\\a.webp");
 }
 
-TEST(CreateFoldersBelow, CreatesMissingLevelsBelowTheRootOnly) {
+TEST(CreateDirectoryTree, CreatesMissingLevelsBelowTheRootOnly) {
     TempDir dir;
     const std::wstring deepest = dir / L"one\\two\\three";
-    ASSERT_TRUE(CreateFoldersBelow(dir.path(), deepest));
+    ASSERT_TRUE(CreateDirectoryTree(dir.path(), deepest));
     EXPECT_TRUE(FolderExists(dir / L"one"));
     EXPECT_TRUE(FolderExists(dir / L"one\\two"));
     EXPECT_TRUE(FolderExists(deepest));
-    EXPECT_TRUE(CreateFoldersBelow(dir.path(), deepest)) << "an existing folder counts";
-    EXPECT_TRUE(CreateFoldersBelow(dir.path(), dir.path()));
+    EXPECT_TRUE(CreateDirectoryTree(dir.path(), deepest)) << "an existing folder counts";
+    EXPECT_TRUE(CreateDirectoryTree(dir.path(), dir.path()));
 
     // A root gone during a run is not made again, and nothing below it either.
     const std::wstring gone = dir / L"gone";
-    EXPECT_FALSE(CreateFoldersBelow(gone, gone + L"\\converted_images\\sub"));
-    EXPECT_FALSE(CreateFoldersBelow(gone, gone));
+    EXPECT_FALSE(CreateDirectoryTree(gone, gone + L"\\converted_images\\sub"));
+    EXPECT_FALSE(CreateDirectoryTree(gone, gone));
     EXPECT_FALSE(FolderExists(gone));
 }
 
-TEST(CreateFoldersBelow, AFileOfThatNameCountsAsExistingButBlocksFoldersBelowIt) {
+TEST(CreateDirectoryTree, AFileOfThatNameCountsAsExistingButBlocksFoldersBelowIt) {
     TempDir dir;
     WriteBytes(dir / L"converted_images", "not a folder");
-    EXPECT_TRUE(CreateFoldersBelow(dir.path(), dir / L"converted_images"));
+    EXPECT_TRUE(CreateDirectoryTree(dir.path(), dir / L"converted_images"));
     EXPECT_TRUE(FileExists(dir / L"converted_images"));
-    EXPECT_FALSE(CreateFoldersBelow(dir.path(), dir / L"converted_images\\sub"));
-    EXPECT_FALSE(CreateFoldersBelow(dir / L"converted_images", dir / L"converted_images\\sub"))
+    EXPECT_FALSE(CreateDirectoryTree(dir.path(), dir / L"converted_images\\sub"));
+    EXPECT_FALSE(CreateDirectoryTree(dir / L"converted_images", dir / L"converted_images\\sub"))
         << "a root that is a file is no folder";
 }
 

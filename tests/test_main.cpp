@@ -2,6 +2,7 @@
 
 #include "codec_worker.h"
 #include "platform.h"
+#include "windows_file_system.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Conversions that tests run through the codec worker start this executable as one.
+    // Every test meets Windows's file system, and so does every codec worker a test starts:
+    // conversions that tests run through the worker start this executable as one.
+    PlayWindowsFileSystem();
     if (ServeAsCodecWorker()) return 0;
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new ImagingEnvironment);

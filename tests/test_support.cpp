@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "codec.h"
+#include "files.h"
 #include "picture.h"
 #include "webp_codec.h"
 #include "resources.h"
@@ -171,7 +172,10 @@ void SavePixels(const std::wstring& path, const std::wstring& mimeType, const Im
     ImagePtr image = MakeBitmap(size, argb);
     ASSERT_TRUE(image);
     if (mimeType == kWebPMimeType) {
-        ASSERT_TRUE(SaveImageAsWebP(image.get(), path, 100));
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file.valid());
+        ASSERT_TRUE(SaveImageAsWebP(image.get(), file.get(), 100));
         return;
     }
     if (mimeType == L"image/gif") image = ToIndexedColor(image.get());
@@ -191,12 +195,14 @@ void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT 
 }
 
 Pixels DecodePixels(const std::wstring& path) {
-    ImagePtr image = LoadImageFile(path);
+    MappedFile file(path);
+    ImagePtr image = LoadImageFile(file);
     return image ? ReadPixels(image.get()) : Pixels{};
 }
 
 ImageSize DecodedSize(const std::wstring& path) {
-    ImagePtr image = LoadImageFile(path);
+    MappedFile file(path);
+    ImagePtr image = LoadImageFile(file);
     return image ? SizeOf(image.get()) : ImageSize{};
 }
 

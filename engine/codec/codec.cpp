@@ -1,11 +1,11 @@
 #include "codec.h"
 
 #include "exif.h"
-#include "file_identity.h"
-#include "file_io.h"
+#include "files.h"
 #include "gif_palette.h"
 #include "picture.h"
 #include "picture_size.h"
+#include "streams.h"
 #include "temporary_files.h"
 #include "webp_codec.h"
 
@@ -44,24 +44,27 @@ bool DeclaresTooLarge(const MappedFile& input) {
 }
 
 // A metafile drawn on white at its own size.
-ImagePtr LoadMetafile(const std::wstring& path) {
+ImagePtr LoadMetafile(IStream* stream) {
     GpImage* loaded = nullptr;
-    if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return nullptr;
+    if (GdipLoadImageFromStream(stream, &loaded) != Ok) return nullptr;
     ImagePtr metafile(loaded);
     ImageType type = ImageTypeUnknown;
     if (GdipGetImageType(loaded, &type) != Ok || type != ImageTypeMetafile) return nullptr;
     return RenderMetafile(loaded);
 }
 
-// Every input Vorandel takes, given the file at path and a view of all of it.
-ImagePtr DecodeImage(const std::wstring& path, const MappedFile& input) {
-    if (DeclaresTooLarge(input)) return nullptr;
+// Every input Vorandel takes, from a view of all of it that must outlive the picture. A file
+// that could not be mapped fails here: the guards below would see no bytes.
+ImagePtr DecodeImage(const MappedFile& input) {
+    if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
+    StreamPtr stream = StreamOverBytes(input.data(), input.size());
+    if (!stream) return nullptr;
     // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
     // itself, transparent and at its own resolution; Wine's makes none.
-    if (IsMetafile(input.data(), input.size())) return LoadMetafile(path);
+    if (IsMetafile(input.data(), input.size())) return LoadMetafile(stream.get());
     GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) == Ok) return ImagePtr(bitmap);
+    if (GdipCreateBitmapFromStream(stream.get(), &bitmap) == Ok) return ImagePtr(bitmap);
     // GDI+ has no WebP decoder.
     if (!IsWebP(input.data(), input.size())) return nullptr;
     bitmap = nullptr;
@@ -83,39 +86,26 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType
     return image != nullptr;
 }
 
-// Writes into the temporary file and moves it onto the output only when complete: a
-// half-written output would be skipped as existing by every later run.
-bool SaveImageFile(GpImage* image, const std::wstring& inputPath,
-                   const std::wstring& temporaryPath, const std::wstring& outputPath,
-                   const CLSID& clsid, int quality) {
-    // Replacing the input with its own conversion would lose the original.
-    if (IsSameFile(inputPath, outputPath)) return false;
-    // An output its owner made read-only stays: Windows refuses to replace it, and Wine,
-    // which would, must not either.
-    DWORD existing = GetFileAttributesW(outputPath.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return false;
+// Encodes image into the open file output, and makes it durable there before it can have its
+// name: after a power cut NTFS could otherwise leave an empty file under the final name,
+// which every later run would skip as existing.
+bool EncodeInto(GpImage* image, const CLSID& clsid, int quality, HANDLE output) {
     bool saved;
     if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
-        saved = SaveImageAsWebP(image, temporaryPath, quality);
+        saved = SaveImageAsWebP(image, output, quality);
     } else {
         ULONG qualityValue = static_cast<ULONG>(quality);
         EncoderParameters params;
         FillQualityParameters(params, qualityValue);
-        saved = GdipSaveImageToFile(image, temporaryPath.c_str(), &clsid, &params) == Ok;
+        StreamPtr stream = StreamOverFile(output);
+        saved = stream && GdipSaveImageToStream(image, stream.get(), &clsid, &params) == Ok;
     }
-    // On disk before it has its name: after a power cut NTFS could otherwise leave an empty
-    // file under the final name, which every later run would skip as existing.
-    return saved && FlushToDisk(temporaryPath) &&
-           MoveFileExW(temporaryPath.c_str(), outputPath.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return saved && FlushFileBuffers(output);
 }
 
 }  // namespace
 
-ImagePtr LoadImageFile(const std::wstring& path) {
-    MappedFile input(path);
-    return DecodeImage(path, input);
-}
+ImagePtr LoadImageFile(const MappedFile& input) { return DecodeImage(input); }
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
     UINT count = 0;
@@ -149,14 +139,12 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
     params.Parameter[0].Value = &quality;
 }
 
-bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
-                         const std::wstring& outputPath, const std::wstring& mimeType,
-                         int quality,
-                         const std::function<void(unsigned long long pixels)>& decoded) {
-    TemporaryFile temp(temporaryPath);
-    // A view of the whole input: the parsers below touch only the pages they read.
+bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
+                      int quality, const std::function<void(unsigned long long pixels)>& decoded) {
+    // A view of the whole input: the parsers below touch only the pages they read. It outlives
+    // the picture, which GDI+ may go on reading from it.
     MappedFile input(inputPath);
-    ImagePtr image = DecodeImage(inputPath, input);
+    ImagePtr image = DecodeImage(input);
     if (!image) return false;
     UINT width = 0;
     UINT height = 0;
@@ -167,16 +155,13 @@ bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temp
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
     // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
     int orientation = ReadOrientation(input.data(), input.size());
-    if (!FitForFormat(image, orientation, mimeType)) return false;
-    if (!SaveImageFile(image.get(), inputPath, temp.path(), outputPath, clsid, quality))
-        return false;
-    temp.keep();
-    return true;
+    return FitForFormat(image, orientation, mimeType) &&
+           EncodeInto(image.get(), clsid, quality, output);
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality) {
-    std::wstring temporaryPath = CreateTemporaryFileIn(FolderOf(outputPath));
-    return !temporaryPath.empty() &&
-           ConvertImageFileVia(inputPath, temporaryPath, outputPath, mimeType, quality);
+    TemporaryOutput output(FolderOf(outputPath));
+    return output.valid() && ConvertImageInto(inputPath, output.handle(), mimeType, quality) &&
+           output.PlaceAt(inputPath, outputPath, true) == Placement::Placed;
 }

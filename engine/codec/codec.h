@@ -6,9 +6,12 @@
 #include <functional>
 #include <string>
 
-// Decodes any input Vorandel takes: what GDI+ makes a bitmap of, WebP, and metafiles
-// (drawn on white). Null when the file cannot be decoded.
-ImagePtr LoadImageFile(const std::wstring& path);
+class MappedFile;
+
+// Decodes any input Vorandel takes from a view of the whole file, which must outlive the
+// picture: what GDI+ makes a bitmap of, WebP, and metafiles (drawn on white). Null when the
+// file cannot be decoded.
+ImagePtr LoadImageFile(const MappedFile& input);
 
 // Index of the first installed encoder whose MIME type equals mimeType exactly,
 // with its CLSID in clsid; -1 (clsid untouched) when there is none.
@@ -18,17 +21,17 @@ int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid);
 // which must outlive it.
 void FillQualityParameters(EncoderParameters& params, ULONG& quality);
 
-// Converts inputPath into outputPath with the encoder for mimeType; true when written. The
-// output is written into a temporary file beside it first and moved into place only when
-// complete, so it never appears half-written.
+// Decodes inputPath and writes it in the format of mimeType at quality into output, a file
+// open for reading and writing, from its current position; true when all of it is there and
+// on disk. decoded, when given, is told the picture's pixel count once the input is decoded
+// and the rest is the encoder's work. GDI+ never gets a path: it reads from a view of the
+// input and writes through the handle.
+bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
+                      int quality,
+                      const std::function<void(unsigned long long pixels)>& decoded = {});
+
+// Converts inputPath into outputPath with the encoder for mimeType, replacing what is there;
+// true when written. The output is written under a temporary name beside it first and takes
+// its name only when complete, so it never appears half-written.
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,
                       const std::wstring& mimeType, int quality);
-
-// ConvertImageFile with the temporary file named by the caller, who may have created it
-// already; it is replaced, then moved onto outputPath, and deleted on failure. decoded, when
-// given, is told the picture's pixel count once the input is decoded and the rest is the
-// encoder's work.
-bool ConvertImageFileVia(const std::wstring& inputPath, const std::wstring& temporaryPath,
-                         const std::wstring& outputPath, const std::wstring& mimeType,
-                         int quality,
-                         const std::function<void(unsigned long long pixels)>& decoded = {});

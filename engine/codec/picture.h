@@ -11,6 +11,9 @@
 // (four bytes a pixel, held twice at most while converting).
 constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
 
+// Largest file decoded from a copy in memory (a GIF repaired first) or by libwebp.
+constexpr unsigned long long kMaxFileBytes = 256ull * 1024 * 1024;
+
 // An 8-bit palette copy of image with a palette made for it (its own colours when it
 // has 256 or fewer), or null when the image cannot be read. GIF holds only palette
 // pictures, and GDI+ under Wine writes an empty picture for anything else.

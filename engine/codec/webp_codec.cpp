@@ -1,6 +1,6 @@
 #include "webp_codec.h"
 
-#include "file_io.h"
+#include "files.h"
 #include "resources.h"
 
 #include <webp/decode.h>
@@ -98,7 +98,7 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
     return Ok;
 }
 
-bool SaveImageAsWebP(GpImage* image, const std::wstring& outputPath, int quality) {
+bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality) {
     if (image == nullptr || quality < 0 || quality > 100) return false;
     ImageType type = ImageTypeUnknown;
     if (GdipGetImageType(image, &type) != Ok || type != ImageTypeBitmap) return false;
@@ -120,9 +120,8 @@ bool SaveImageAsWebP(GpImage* image, const std::wstring& outputPath, int quality
                               static_cast<int>(width), static_cast<int>(height),
                               bits.data().Stride, static_cast<float>(quality), &encoded);
     }
-    WebPMemoryPtr output(encoded);
-    if (size == 0 || !output) return false;
+    WebPMemoryPtr owner(encoded);
+    if (size == 0 || !owner) return false;
 
-    // Encoded in full before the file is opened: a failed encode writes nothing.
-    return WriteFileBytes(outputPath, output.get(), size);
+    return WriteAll(output, owner.get(), size);
 }

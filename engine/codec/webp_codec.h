@@ -23,6 +23,6 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels);
 
 // Encodes a bitmap (not a metafile) with libwebp's lossy coder at quality (0..100), alpha
-// channel kept, and writes the result to outputPath, replacing any file there. False on any
-// failure; the file is only opened once the encoding is complete, and a failed write deletes it.
-bool SaveImageAsWebP(GpImage* image, const std::wstring& outputPath, int quality);
+// channel kept, and writes the result into the open file output. False on any failure; nothing
+// is written before the encoding is complete.
+bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality);

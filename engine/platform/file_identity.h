@@ -7,18 +7,18 @@
 #include <string>
 
 // A file's volume and its number on that volume. Some file systems (network redirectors,
-// user-mode drives) number every file 0: a number of all zeros means "unknown".
+// user-mode drives) number every file 0: a number of all zeros means "unknown", and then the
+// path the platform resolves the file to, through every link, stands in for it.
 struct FileIdentity {
     uint64_t volume = 0;
     uint8_t id[16] = {};
+    std::wstring finalPath;
 };
 
-// True only when both identities are known and equal: an unknown one matches nothing,
-// not even itself.
+// True only when both identities are known and equal, by number or else by final path
+// (compared as Windows compares names): an unknown one matches nothing, not even itself.
 bool SameFileIdentity(const FileIdentity& a, const FileIdentity& b);
 
-// False when nothing can be opened at path.
-bool GetFileIdentity(const std::wstring& path, FileIdentity& identity);
 // Of a file or folder already open with at least FILE_READ_ATTRIBUTES.
 bool GetFileIdentity(HANDLE file, FileIdentity& identity);
 

@@ -104,50 +104,6 @@ struct AttributeListDeleter {
 using AttributeListPtr =
     std::unique_ptr<std::remove_pointer_t<LPPROC_THREAD_ATTRIBUTE_LIST>, AttributeListDeleter>;
 
-// A whole file mapped read-only into memory: a page is read from the file only when it is
-// touched, so a parser reads just what the structure points to. Others may go on reading,
-// writing, renaming and deleting the file meanwhile. A 0-byte file gives an empty view.
-class MappedFile {
-public:
-    explicit MappedFile(const std::wstring& path)
-        : file_(CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-        LARGE_INTEGER size;
-        if (!file_.valid() || !GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0 ||
-            static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
-            return;
-        // The platform maps no empty file.
-        if (size.QuadPart == 0) {
-            valid_ = true;
-            return;
-        }
-        mapping_.reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!mapping_) return;
-        view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
-        if (view_ == nullptr) return;
-        size_ = static_cast<size_t>(size.QuadPart);
-        valid_ = true;
-    }
-    ~MappedFile() {
-        if (view_ != nullptr) UnmapViewOfFile(view_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    // False when the file could not be opened or mapped.
-    bool valid() const { return valid_; }
-    const uint8_t* data() const { return static_cast<const uint8_t*>(view_); }
-    size_t size() const { return size_; }
-
-private:
-    FileHandle file_;
-    KernelHandle mapping_;
-    void* view_ = nullptr;
-    size_t size_ = 0;
-    bool valid_ = false;
-};
-
 struct WebPFreeDeleter {
     void operator()(void* block) const { WebPFree(block); }
 };
@@ -191,23 +147,6 @@ struct GdipGraphicsDeleter {
 };
 // A GDI+ drawing surface on an image.
 using GraphicsPtr = std::unique_ptr<GpGraphics, GdipGraphicsDeleter>;
-
-// A file that is deleted when its owner goes, unless it was kept.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    void keep() { path_.clear(); }
-
-private:
-    std::wstring path_;
-};
 
 struct ComReleaseDeleter {
     void operator()(IUnknown* object) const { object->Release(); }

@@ -1,4 +1,4 @@
-// Files an output is written into before it is moved into place.
+// The names an output is written under before it is moved into place.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +7,9 @@
 // "vor" followed by eight hex digits of n and ".tmp": a name the image discovery never takes.
 std::wstring TemporaryName(uint32_t n);
 
+// A temporary name that differs in every process and for every call, so that two programs
+// writing into one folder rarely try the same one; a clash is only a retry.
+std::wstring NewTemporaryName();
+
 // What precedes the last backslash of path; "." when there is none.
 std::wstring FolderOf(const std::wstring& path);
-
-// Creates an empty file of a new temporary name in folder, never one that exists, and returns
-// its path; empty when none can be created. Unlike the platform's temporary names, the
-// folder may be of any length the platform can write to.
-std::wstring CreateTemporaryFileIn(const std::wstring& folder);

@@ -1,7 +1,7 @@
 #include "discovery.h"
 
 #include "file_identity.h"
-#include "resources.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,7 +21,7 @@ struct Entry {
 
 // A folder on the way down: its subfolders and image files in the search's order, and
 // how far the walk has come through them.
-struct OpenFolder {
+struct WalkedFolder {
     std::vector<Entry> entries;
     size_t next = 0;
     bool identified = false;
@@ -29,31 +29,17 @@ struct OpenFolder {
 
 bool Stopped(const std::atomic<bool>* stop) { return stop && *stop; }
 
-// Where a folder's listing arrives, one for the whole walk. 64 KiB: the most some network
-// redirectors return in one call. 8-byte units keep the entries' 64-bit fields aligned.
-using ListingBuffer = std::vector<uint64_t>;
-constexpr size_t kListingBufferUnits = 64 * 1024 / sizeof(uint64_t);
-
 // The subfolders and image files of an open folder, in the order the platform lists them.
 // The caller closes the folder before walking any subfolder, so a deep tree holds one
 // folder open, not one per level.
-std::vector<Entry> ReadFolder(HANDLE handle, const std::wstring& folder, ListingBuffer& buffer,
+std::vector<Entry> ReadFolder(HANDLE handle, const std::wstring& folder,
                               const std::atomic<bool>* stop) {
     std::vector<Entry> entries;
-    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(uint64_t));
-    while (GetFileInformationByHandleEx(handle, FileIdBothDirectoryInfo, buffer.data(), size)) {
-        const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (;;) {
-            if (Stopped(stop)) return entries;
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            const bool isFolder = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (name != L"." && name != L".." && (isFolder || IsImageFileName(name)))
-                entries.push_back({folder + L"\\" + name, isFolder});
-            if (info->NextEntryOffset == 0) break;
-            at += info->NextEntryOffset;
-        }
-    }
+    ListFolder(handle, folder, [&](const std::wstring& name, DWORD attributes) {
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder || IsImageFileName(name)) entries.push_back({folder + L"\\" + name, isFolder});
+        return !Stopped(stop);
+    });
     return entries;
 }
 
@@ -72,22 +58,18 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
     std::vector<std::wstring> found;
     // An explicit stack instead of a call per level: thousands of nested folders must not
     // exhaust the thread's stack.
-    std::vector<OpenFolder> walk;
+    std::vector<WalkedFolder> walk;
     // Identities of the folders in walk. A folder already on the way down is reached again
     // through a loop of links; walking it again would never end, as Wine sets no limit on
     // the path's length.
     std::vector<FileIdentity> descent;
-    ListingBuffer buffer(kListingBufferUnits);
     auto enter = [&](std::wstring path) {
         // One open gives both the identity and the listing: under Wine every open of a path
         // costs a lookup of each level above it.
-        FileHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                      nullptr));
+        FileHandle handle = OpenFolder(path);
         if (!handle.valid()) return;
         // A folder that cannot be identified is still walked; its listing decides.
-        OpenFolder open;
+        WalkedFolder open;
         FileIdentity identity;
         open.identified = GetFileIdentity(handle.get(), identity);
         if (open.identified) {
@@ -97,12 +79,12 @@ std::vector<std::wstring> FindImageFiles(const std::wstring& folder,
                 return;
             descent.push_back(identity);
         }
-        open.entries = ReadFolder(handle.get(), path, buffer, stop);
+        open.entries = ReadFolder(handle.get(), path, stop);
         walk.push_back(std::move(open));
     };
     enter(folder);
     while (!walk.empty() && !Stopped(stop)) {
-        OpenFolder& current = walk.back();
+        WalkedFolder& current = walk.back();
         if (current.next == current.entries.size()) {
             if (current.identified) descent.pop_back();
             walk.pop_back();

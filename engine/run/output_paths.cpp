@@ -1,18 +1,10 @@
 #include "output_paths.h"
 
-#include "platform.h"
+#include "files.h"
 
 #include <vector>
 
-namespace {
-
-bool CreatedOrExists(BOOL created) {
-    return created || GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-}  // namespace
-
-bool CreateFoldersBelow(const std::wstring& root, const std::wstring& path) {
+bool CreateDirectoryTree(const std::wstring& root, const std::wstring& path) {
     // Up from path to the first folder that exists or can be made, noting where each
     // missing one ends; then down again, outermost first. A loop, not a call per level:
     // under Wine a tree may be thousands of levels deep. The climb ends at root: a root that
@@ -21,20 +13,19 @@ bool CreateFoldersBelow(const std::wstring& root, const std::wstring& path) {
     size_t end = path.size();
     for (;;) {
         if (end <= root.size()) {
-            DWORD attributes = GetFileAttributesW(root.c_str());
+            DWORD attributes = ReadAttributes(root);
             if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 return false;
             break;
         }
-        if (CreatedOrExists(CreateDirectoryW(path.substr(0, end).c_str(), nullptr))) break;
+        if (MakeFolder(path.substr(0, end))) break;
         size_t separator = path.rfind(L'\\', end - 1);
         if (separator == std::wstring::npos) return false;
         missing.push_back(end);
         end = separator;
     }
     for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
-        if (!CreatedOrExists(CreateDirectoryW(path.substr(0, *folder).c_str(), nullptr)))
-            return false;
+        if (!MakeFolder(path.substr(0, *folder))) return false;
     return true;
 }
 
@@ -67,6 +58,6 @@ std::wstring BuildOutputPath(const std::wstring& inputPath, const std::wstring& 
         ReplaceExtension(outputRoot + L"\\" + GetRelativePath(sourceDir, inputPath), extension);
     size_t separator = outputPath.rfind(L'\\');
     // A folder that cannot be made shows up as a failed save of this file.
-    if (separator != std::wstring::npos) CreateFoldersBelow(outputRoot, outputPath.substr(0, separator));
+    if (separator != std::wstring::npos) CreateDirectoryTree(outputRoot, outputPath.substr(0, separator));
     return outputPath;
 }

@@ -3,10 +3,9 @@
 
 #include <string>
 
-// Creates path and every missing folder above it up to root, which must exist and is
-// never made; path is root or below it. True when path exists afterwards (anything of that
-// name, even a file, counts as existing).
-bool CreateFoldersBelow(const std::wstring& root, const std::wstring& path);
+// Makes path and its missing folders only below root, which must exist and is never made.
+// True when path exists afterwards; anything of that name, even a file, counts.
+bool CreateDirectoryTree(const std::wstring& root, const std::wstring& path);
 
 // path relative to sourceDir when it begins with it; otherwise path unchanged.
 std::wstring GetRelativePath(const std::wstring& sourceDir, const std::wstring& path);

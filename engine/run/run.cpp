@@ -3,6 +3,7 @@
 #include "codec_worker.h"
 #include "controls.h"
 #include "discovery.h"
+#include "files.h"
 #include "formats.h"
 #include "output_paths.h"
 #include "resources.h"
@@ -60,7 +61,7 @@ bool TakeSnapshot(ConversionSettings& settings) {
 }
 
 bool IsExistingFile(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = ReadAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -69,10 +70,16 @@ FileOutcome ConvertOne(const ConversionSettings& settings, const std::wstring& o
     std::wstring outputPath = BuildOutputPath(inputPath, settings.sourceDir, outputRoot,
                                               settings.extension, settings.keepStructure);
     if (!settings.overwrite && IsExistingFile(outputPath)) return FileOutcome::Skipped;
-    return ConvertInCodecWorker(inputPath, outputPath, settings.mimeType, settings.quality,
-                                RunStopEvent())
-               ? FileOutcome::Converted
-               : FileOutcome::Failed;
+    switch (ConvertInCodecWorker(inputPath, outputPath, settings.mimeType, settings.quality,
+                                 settings.overwrite, RunStopEvent())) {
+    case Placement::Placed:
+        return FileOutcome::Converted;
+    case Placement::Exists:  // made by another program meanwhile, and overwriting is off
+        return FileOutcome::Skipped;
+    case Placement::Failed:
+        break;
+    }
+    return FileOutcome::Failed;
 }
 
 // An early end: its one line, and Start is usable again.
@@ -105,7 +112,7 @@ DWORD WINAPI ConversionThread(LPVOID parameter) {
     if (!snapshot) return EndWith(kNoFormatLine);
 
     const std::wstring outputRoot = OutputRootFor(settings.sourceDir);
-    if (!CreateFoldersBelow(settings.sourceDir, outputRoot)) return EndWith(kOutputRootFailedLine);
+    if (!CreateDirectoryTree(settings.sourceDir, outputRoot)) return EndWith(kOutputRootFailedLine);
     const std::vector<std::wstring> files = FindImageFiles(settings.sourceDir, &g_runStopRequested);
     if (g_runStopRequested) return 0;
     if (files.empty()) return EndWith(kNoImagesLine);

@@ -70,9 +70,11 @@ bool Convert(HANDLE pipe, const CodecRequest& request) {
         DWORD written = 0;
         WriteFile(pipe, message, sizeof message, &written, nullptr);
     };
+    // The program's file, which this copy of its handle must not outlive.
+    FileHandle output(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(request.output)));
     try {
-        return ConvertImageFileVia(request.inputPath, request.temporaryPath, request.outputPath,
-                                   request.mimeType, request.quality, decoded);
+        return ConvertImageInto(request.inputPath, output.get(), request.mimeType,
+                                request.quality, decoded);
     } catch (...) {  // out of memory inside the codec: this file fails, the worker goes on
         return false;
     }
@@ -123,13 +125,21 @@ struct Worker {
 };
 Worker g_worker;
 
+// Milliseconds this machine has been awake: a laptop that sleeps during a file has not spent
+// that time on it. Waits count the same way from Windows 8 on.
+ULONGLONG AwakeMs() {
+    ULONGLONG hundredNs = 0;
+    QueryUnbiasedInterruptTime(&hundredNs);
+    return hundredNs / 10000;
+}
+
 struct Deadline {
     ULONGLONG at;
     HANDLE stop;  // null when there is none, or once the program's close has been seen
     bool closing = false;
     // From now, at most limitMs more; a close already seen keeps its shorter grace.
     void Allow(ULONGLONG limitMs) {
-        if (!closing) at = GetTickCount64() + limitMs;
+        if (!closing) at = AwakeMs() + limitMs;
     }
 };
 
@@ -152,7 +162,7 @@ void TerminateWorker() {
 // program is closing and the grace has passed.
 bool AwaitTransfer(Deadline& deadline) {
     for (;;) {
-        ULONGLONG now = GetTickCount64();
+        ULONGLONG now = AwakeMs();
         if (now >= deadline.at) return false;
         HANDLE handles[] = {g_worker.transferDone.get(), g_worker.process.get(), deadline.stop};
         DWORD woken = WaitForMultipleObjects(deadline.stop ? 3 : 2, handles, FALSE,
@@ -229,6 +239,8 @@ bool CreateWorkerProcess(HANDLE client, const WorkerSecret& secret, KernelHandle
         return false;
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
+    // No "app starting" cursor: the worker shows no window that would end it.
+    startup.StartupInfo.dwFlags = STARTF_FORCEOFFFEEDBACK;
     startup.lpAttributeList = list;
     PROCESS_INFORMATION created{};
     if (!CreateProcessW(exe.data(), commandLine.data(), nullptr, nullptr, TRUE,
@@ -272,10 +284,45 @@ bool StartWorker() {
     if (g_worker.job && !AssignProcessToJobObject(g_worker.job.get(), g_worker.process.get()))
         g_worker.job.reset();
     // The secret is in the pipe before the worker looks for it.
-    Deadline deadline{GetTickCount64() + g_codecFileTimeLimitMs, nullptr};
+    Deadline deadline{AwakeMs() + g_codecFileTimeLimitMs, nullptr};
     bool sent = Transfer(true, secret.data(), secret.size(), deadline);
     ResumeThread(thread.get());
     return sent;
+}
+
+// Converts inputPath into output, a file this process holds open, in the worker; true when all
+// of the picture is there.
+bool ConvertInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
+                 int quality, HANDLE stopEvent) {
+    if (!WorkerRunning() && !StartWorker()) {
+        ForgetWorker();
+        return false;
+    }
+    // The worker writes through a copy of the handle of its own, which ends with it: a worker
+    // that dies or is ended holds nothing open.
+    HANDLE workerOutput = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), output, g_worker.process.get(), &workerOutput, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    std::vector<uint8_t> request = EncodeRequest(
+        {inputPath, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(workerOutput)), mimeType, quality});
+    Deadline deadline{AwakeMs() + g_codecFileTimeLimitMs, stopEvent};
+    uint8_t answer = kAnswerFailed;
+    bool answered = Transfer(true, request.data(), request.size(), deadline) &&
+                    Transfer(false, &answer, 1, deadline);
+    if (answered && answer == kAnswerDecoded) {
+        uint8_t pixels[kPixelCountBytes];
+        answered = Transfer(false, pixels, sizeof pixels, deadline);
+        unsigned long long count = DecodePixelCount(pixels);
+        deadline.Allow(g_codecFileTimeLimitMs +
+                       g_codecFileTimeLimitMs * std::min(count, kMaxPixels) / kPixelsPerEncodingLimit);
+        answered = answered && Transfer(false, &answer, 1, deadline);
+    }
+    if (!answered) {
+        ForgetWorker();
+        return false;
+    }
+    return answer == kAnswerConverted;
 }
 
 }  // namespace
@@ -305,37 +352,15 @@ bool ServeAsCodecWorker() {
     return true;
 }
 
-bool ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& outputPath,
-                          const std::wstring& mimeType, int quality, HANDLE stopEvent) {
-    std::wstring temporaryPath = CreateTemporaryFileIn(FolderOf(outputPath));
-    if (temporaryPath.empty()) return false;
-    // Whatever becomes of the worker, the temporary file does not outlive this file's turn.
-    TemporaryFile temporary(temporaryPath);
-    if (!WorkerRunning() && !StartWorker()) {
-        ForgetWorker();
-        return false;
-    }
-    std::vector<uint8_t> request =
-        EncodeRequest({inputPath, temporaryPath, outputPath, mimeType, quality});
-    Deadline deadline{GetTickCount64() + g_codecFileTimeLimitMs, stopEvent};
-    uint8_t answer = kAnswerFailed;
-    bool answered = Transfer(true, request.data(), request.size(), deadline) &&
-                    Transfer(false, &answer, 1, deadline);
-    if (answered && answer == kAnswerDecoded) {
-        uint8_t pixels[kPixelCountBytes];
-        answered = Transfer(false, pixels, sizeof pixels, deadline);
-        unsigned long long count = DecodePixelCount(pixels);
-        deadline.Allow(g_codecFileTimeLimitMs +
-                       g_codecFileTimeLimitMs * std::min(count, kMaxPixels) / kPixelsPerEncodingLimit);
-        answered = answered && Transfer(false, &answer, 1, deadline);
-    }
-    if (!answered) {
-        ForgetWorker();
-        return false;
-    }
-    if (answer != kAnswerConverted) return false;
-    temporary.keep();  // it is the output now
-    return true;
+Placement ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& outputPath,
+                               const std::wstring& mimeType, int quality, bool replace,
+                               HANDLE stopEvent) {
+    // The output takes its name here, after the worker's answer: a worker that dies or runs
+    // out of time never leaves a finished output behind a failure.
+    TemporaryOutput output(FolderOf(outputPath));
+    if (!output.valid() || !ConvertInto(inputPath, output.handle(), mimeType, quality, stopEvent))
+        return Placement::Failed;
+    return output.PlaceAt(inputPath, outputPath, replace);
 }
 
 void EndCodecWorker() {

@@ -4,7 +4,7 @@
 // secret that only it can give, so a command line a user types always opens the window.
 #pragma once
 
-#include "platform.h"
+#include "files.h"
 
 #include <string>
 
@@ -13,13 +13,16 @@
 // is returned: the process should then end. Otherwise false, at once.
 bool ServeAsCodecWorker();
 
-// ConvertImageFile in the codec worker, which is started when first needed and reused for
-// every later file. False when the file did not convert, the worker died on it, it took
-// longer than the time limit, or stopEvent was set and it did not finish within a short
-// grace. A worker that died or was ended is replaced for the next file, and its temporary
-// file is removed: no partial output is ever left.
-bool ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& outputPath,
-                          const std::wstring& mimeType, int quality, HANDLE stopEvent);
+// Converts inputPath into outputPath in the codec worker, which is started when first needed
+// and reused for every later file. The worker writes into a temporary file that this process
+// holds, through a copy of its handle, and the file takes its name here once the worker has
+// answered (see TemporaryOutput::PlaceAt for replace and what Exists means). Failed when the
+// file did not convert, the worker died on it, it took longer than the time limit, or
+// stopEvent was set and it did not finish within a short grace; nothing is left behind then.
+// A worker that died or was ended is replaced for the next file.
+Placement ConvertInCodecWorker(const std::wstring& inputPath, const std::wstring& outputPath,
+                               const std::wstring& mimeType, int quality, bool replace,
+                               HANDLE stopEvent);
 
 // Ends the worker, if one is running; the program calls it once no run is left.
 void EndCodecWorker();

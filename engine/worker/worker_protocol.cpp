@@ -100,9 +100,10 @@ uint64_t DecodePixelCount(const uint8_t* bytes) {
 std::vector<uint8_t> EncodeRequest(const CodecRequest& request) {
     std::vector<uint8_t> bytes(kLengthBytes);
     PutU32(bytes, static_cast<uint32_t>(request.quality));
-    for (const std::wstring* text : {&request.inputPath, &request.temporaryPath,
-                                     &request.outputPath, &request.mimeType})
-        PutText(bytes, *text);
+    PutU32(bytes, static_cast<uint32_t>(request.output));
+    PutU32(bytes, static_cast<uint32_t>(request.output >> 32));
+    PutText(bytes, request.inputPath);
+    PutText(bytes, request.mimeType);
     uint32_t body = static_cast<uint32_t>(bytes.size() - kLengthBytes);
     for (size_t i = 0; i < kLengthBytes; ++i) bytes[i] = static_cast<uint8_t>(body >> (8 * i));
     return bytes;
@@ -116,12 +117,15 @@ bool DecodeRequestLength(const uint8_t* prefix, uint32_t& length) {
 bool DecodeRequestBody(const uint8_t* body, size_t size, CodecRequest& request) {
     BodyReader reader{body, size};
     uint32_t quality = 0;
+    uint32_t outputLow = 0;
+    uint32_t outputHigh = 0;
     CodecRequest decoded;
-    if (!reader.U32(quality) || !reader.Text(decoded.inputPath) ||
-        !reader.Text(decoded.temporaryPath) || !reader.Text(decoded.outputPath) ||
-        !reader.Text(decoded.mimeType) || reader.at != size || quality > 100)
+    if (!reader.U32(quality) || !reader.U32(outputLow) || !reader.U32(outputHigh) ||
+        !reader.Text(decoded.inputPath) || !reader.Text(decoded.mimeType) || reader.at != size ||
+        quality > 100)
         return false;
     decoded.quality = static_cast<int>(quality);
+    decoded.output = static_cast<uint64_t>(outputHigh) << 32 | outputLow;
     request = std::move(decoded);
     return true;
 }

@@ -24,16 +24,16 @@ std::wstring WorkerCommandLine(const std::wstring& exePath, uint64_t pipeHandle,
 bool ParseWorkerArguments(const std::vector<std::wstring>& arguments, uint64_t& pipeHandle,
                           WorkerSecret& secret);
 
+// One file: the worker decodes inputPath and writes it into the file whose handle, already
+// the worker's own, is output.
 struct CodecRequest {
     std::wstring inputPath;
-    std::wstring temporaryPath;
-    std::wstring outputPath;
+    uint64_t output = 0;
     std::wstring mimeType;
     int quality = 0;
     bool operator==(const CodecRequest& other) const {
-        return inputPath == other.inputPath && temporaryPath == other.temporaryPath &&
-               outputPath == other.outputPath && mimeType == other.mimeType &&
-               quality == other.quality;
+        return inputPath == other.inputPath && output == other.output &&
+               mimeType == other.mimeType && quality == other.quality;
     }
 };
 

@@ -1,0 +1,88 @@
+// The one way Vorandel touches the file system. Every call takes a path as the user chose it
+// and hands the platform its extended-length form, so no length limit applies; waits out
+// another program's brief hold on a file (a virus scanner's, a sync client's); and falls back
+// where a file system refuses a call that NTFS answers. Files are written and named through
+// handles held here, never opened again by name.
+#pragma once
+
+#include "resources.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// An existing file opened for reading, shared with every other reader, writer and mover.
+FileHandle OpenForReading(const std::wstring& path);
+
+// A file or folder opened only to ask about it: its identity, its final path.
+FileHandle OpenForAttributes(const std::wstring& path);
+
+// The attributes of what is at path; INVALID_FILE_ATTRIBUTES when nothing can be read there.
+DWORD ReadAttributes(const std::wstring& path);
+
+// Makes one folder; true when it was made or something of that name exists already.
+bool MakeFolder(const std::wstring& path);
+
+// A folder opened for listing and for telling its identity.
+FileHandle OpenFolder(const std::wstring& path);
+
+// Calls each with the name and attributes of every entry of the open folder at path, "." and
+// ".." left out, in the order the platform lists them, until each returns false. A file
+// system that refuses the listing by handle (old network shares, some NAS and virtual
+// drives) is listed by path instead. An error in the middle ends the listing with what came
+// before it.
+void ListFolder(HANDLE folder, const std::wstring& path,
+                const std::function<bool(const std::wstring& name, DWORD attributes)>& each);
+
+// A whole file mapped read-only into memory: a page is read from the file only when it is
+// touched, so a parser reads just what the structure points to. Others may go on reading,
+// writing, renaming and deleting the file meanwhile. A 0-byte file gives an empty view.
+class MappedFile {
+public:
+    explicit MappedFile(const std::wstring& path);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // False when the file could not be opened or mapped.
+    bool valid() const { return valid_; }
+    const uint8_t* data() const { return static_cast<const uint8_t*>(view_); }
+    size_t size() const { return size_; }
+
+private:
+    FileHandle file_;
+    KernelHandle mapping_;
+    void* view_ = nullptr;
+    size_t size_ = 0;
+    bool valid_ = false;
+};
+
+// Writes all of bytes at the file's current position; false when any of it was not written.
+bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size);
+
+enum class Placement { Placed, Exists, Failed };
+
+// An output while it is written: a new file of a temporary name in the output's folder, held
+// open by this program until it has its final name. Others may only read it meanwhile, so no
+// scanner can keep it from being renamed or removed. Removed when its owner goes, unless placed.
+class TemporaryOutput {
+public:
+    explicit TemporaryOutput(const std::wstring& folder);
+    ~TemporaryOutput();
+    TemporaryOutput(const TemporaryOutput&) = delete;
+    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+    // False when no temporary file could be created.
+    bool valid() const { return file_.valid(); }
+    // Open for reading and writing; the content goes here.
+    HANDLE handle() const { return file_.get(); }
+
+    // Gives the finished file the name outputPath through the held handle and closes it.
+    // Exists when replace is false and something has that name; Failed when the output would
+    // replace inputPath itself or a read-only file, or the name cannot be taken.
+    Placement PlaceAt(const std::wstring& inputPath, const std::wstring& outputPath, bool replace);
+
+private:
+    FileHandle file_;
+};
