@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <future>
 
 namespace {
 
@@ -192,6 +193,8 @@ WholeRunResult RunAndCheckWholeRun(const std::wstring& folder, const WholeRunOpt
     else
         ADD_FAILURE() << "no line \"" << found << "\" in the run";
     run.after = ReadFolderContents(folder);
+    for (const auto& [path, bytes] : run.after)
+        if (path.back() != L'\\' && IsTemporaryName(path)) result.temporaries.push_back(path);
     const std::vector<char> marks = CheckRunInvariants(run);
     if (marks.size() == run.listed.size()) {
         for (size_t i = 0; i < marks.size(); ++i) {
@@ -221,4 +224,52 @@ WholeRunResult RunAndCheckWholeRun(const std::wstring& folder, const WholeRunOpt
     besideExpected.erase(name);
     EXPECT_TRUE(besideAfter == besideExpected) << "something was written beside the folder";
     return result;
+}
+
+ScannerStandIn::ScannerStandIn(const std::wstring& folder, unsigned holdMilliseconds) {
+    FileHandle input;   // its ends of the pipes, closed once it has them
+    FileHandle output;
+    if (!MakePipe(input_, input, false) || !MakePipe(output_, output, true)) {
+        ADD_FAILURE() << "cannot make a pipe";
+        return;
+    }
+    process_.reset(StartProcess(Quoted(HostToWindowsPath(VORANDEL_SCANNER_HOST)) + L" " +
+                                    Quoted(folder) + L" " + std::to_wstring(holdMilliseconds),
+                                input.get(), output.get()));
+    if (!process_) {
+        ADD_FAILURE() << "cannot start scanner_standin";
+        return;
+    }
+    output.close();  // so that reading ends when it ends
+    std::promise<bool> watching;
+    std::future<bool> watches = watching.get_future();
+    reader_ = std::thread([this, said = std::move(watching)]() mutable {
+        bool told = false;
+        ReadLines(output_.get(), [&](const std::string& line) {
+            const std::wstring text = FromUtf8(line);
+            if (text.compare(0, 5, L"held ") == 0) {
+                held_.push_back(text.substr(5));
+            } else if (!told && text.compare(0, 9, L"watching ") == 0) {
+                told = true;
+                said.set_value(true);
+            } else {
+                complaints_.push_back(text);
+            }
+        });
+        if (!told) said.set_value(false);
+    });
+    if (!watches.get()) ADD_FAILURE() << "scanner_standin did not watch " << folder;
+}
+
+std::vector<std::wstring> ScannerStandIn::stop() {
+    if (!process_) return held_;
+    input_.close();
+    reader_.join();
+    WaitForSingleObject(process_.get(), INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process_.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "scanner_standin ended badly";
+    for (const std::wstring& complaint : complaints_) ADD_FAILURE() << complaint;
+    process_.reset();
+    return held_;
 }
