@@ -2,8 +2,10 @@
 // copies of a seed per input format made by zzuf with fixed seeds (by hostile_run_test.sh,
 // in VORANDEL_FUZZ_VARIANTS), the seeds themselves, files known to crash or hang the
 // platform's decoders, a decompression bomb per format, and empty, cut and text files. One
-// run, checked whole; the figures of the run are printed for the record.
+// run, checked whole; the figures of the run are printed for the record. And two runs beside
+// a stand-in for the scanners that hold every new file for a moment.
 #include "hostile_files.h"
+#include "output_paths.h"
 #include "test_support.h"
 #include "whole_run.h"
 
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 namespace {
 
@@ -34,6 +37,12 @@ void CopyVariants(const std::wstring& from, const std::wstring& to) {
 
 bool IsSeed(const std::wstring& relative) {
     return relative.find(L"\\seed.") != std::wstring::npos;
+}
+
+size_t ConvertedCount(const WholeRunResult& run) {
+    return static_cast<size_t>(
+        std::count_if(run.files.begin(), run.files.end(),
+                      [](const FileResult& file) { return file.outcome == FileOutcome::Converted; }));
 }
 
 }  // namespace
@@ -82,4 +91,45 @@ TEST(HostileRun, EveryFileGetsOneTruthfulLine) {
     if (slowest)
         std::printf(", slowest %ls %.1f s", slowest->relativePath.c_str(), slowest->seconds);
     std::printf("\n");
+}
+
+// Antivirus scanners, sync and indexing clients open each new or changed file for a moment,
+// sharing it only for reading: beside one, every file must still convert, an existing output
+// still be replaced, and no temporary file be left.
+TEST(HostileRun, EveryFileConvertsBesideAScanner) {
+    TempDir temp;
+    const std::wstring folder = temp / L"scanned";
+    MakeDir(folder);
+    constexpr size_t kFiles = 30;
+    // Watching before the inputs are written, so that it holds them too as they appear.
+    ScannerStandIn scanner(folder, 400);
+    std::set<std::wstring> outputs;
+    for (size_t i = 0; i < kFiles; ++i) {
+        SaveTestImage(folder + L"\\" + std::to_wstring(i) + L".png", L"image/png");
+        outputs.insert(Lower(OutputRootFor(folder) + L"\\" + std::to_wstring(i) + L".png"));
+    }
+
+    WholeRunOptions options;
+    const WholeRunResult first = RunAndCheckWholeRun(folder, options);
+    // The first run's outputs are replaced, and converted themselves as inputs.
+    options.overwrite = true;
+    const WholeRunResult second = RunAndCheckWholeRun(folder, options);
+    const std::vector<std::wstring> held = scanner.stop();
+
+    size_t outputsHeld = 0;
+    for (const std::wstring& path : held) outputsHeld += outputs.erase(Lower(path));
+    std::printf("beside a scanner:");
+    for (const WholeRunResult* run : {&first, &second})
+        std::printf(" %zu of %zu converted, %zu temporary files left;", ConvertedCount(*run),
+                    run->files.size(), run->temporaries.size());
+    std::printf(" files held %zu times, %zu of the first run's outputs\n", held.size(),
+                outputsHeld);
+
+    EXPECT_EQ(first.files.size(), kFiles);
+    EXPECT_EQ(second.files.size(), 2 * kFiles);
+    for (const WholeRunResult* run : {&first, &second}) {
+        EXPECT_EQ(ConvertedCount(*run), run->files.size()) << "not every file converted";
+        EXPECT_TRUE(run->temporaries.empty()) << run->temporaries.size() << " temporary files left";
+    }
+    EXPECT_EQ(outputsHeld, kFiles) << "the scanner did not hold every output";
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <future>
 
 namespace {
 
@@ -43,6 +44,50 @@ struct Drive {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+// A pipe to or from a process about to start: it inherits its end, theirs, and not ours.
+bool MakePipe(FileHandle& ours, FileHandle& theirs, bool theyWrite) {
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, nullptr, 0)) return false;
+    ours.reset(theyWrite ? readEnd : writeEnd);
+    theirs.reset(theyWrite ? writeEnd : readEnd);
+    return SetHandleInformation(theirs.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != 0;
+}
+
+// Starts commandLine with these standard streams, its errors into its output; the process, or
+// null.
+HANDLE StartProcess(std::wstring commandLine, HANDLE input, HANDLE output) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return nullptr;
+    CloseHandle(started.hThread);
+    return started.hProcess;
+}
+
+// Hands on each line read from a pipe, without its line end, as it comes, until every writer
+// has closed it.
+void ReadLines(HANDLE from, const std::function<void(const std::string& line)>& onLine) {
+    std::string pending;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(from, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        pending.append(buffer, read);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            onLine(line);
+        }
+    }
+}
+
 // Runs vorandel_drive on the program and folder, with its output through one pipe read here
 // as it comes.
 Drive DriveProgram(const std::wstring& folder, const WholeRunOptions& options) {
@@ -55,50 +100,28 @@ Drive DriveProgram(const std::wstring& folder, const WholeRunOptions& options) {
     if (!options.keepStructure) commandLine += L" --flat";
     if (options.overwrite) commandLine += L" --overwrite";
 
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    FileHandle reader;
+    FileHandle writer;
+    if (!MakePipe(reader, writer, true)) {
         ADD_FAILURE() << "cannot make a pipe";
         return drive;
     }
-    FileHandle reader(readEnd);
-    FileHandle writer(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
+    KernelHandle process(StartProcess(commandLine, GetStdHandle(STD_INPUT_HANDLE), writer.get()));
+    if (!process) {
         ADD_FAILURE() << "cannot start vorandel_drive";
         return drive;
     }
-    FileHandle process(started.hProcess);
-    FileHandle thread(started.hThread);
     writer.close();  // the driver's end of the pipe closes when it ends
 
     const std::string complaint = "vorandel_drive: ";
-    std::string pending;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        pending.append(buffer, read);
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.compare(0, complaint.size(), complaint) == 0) {
-                drive.complaints.push_back(FromUtf8(line));
-                continue;
-            }
-            drive.lines.push_back({FromUtf8(line), GetTickCount64()});
-            if (options.onLine) options.onLine(drive.lines.back().text);
+    ReadLines(reader.get(), [&](const std::string& line) {
+        if (line.compare(0, complaint.size(), complaint) == 0) {
+            drive.complaints.push_back(FromUtf8(line));
+            return;
         }
-    }
+        drive.lines.push_back({FromUtf8(line), GetTickCount64()});
+        if (options.onLine) options.onLine(drive.lines.back().text);
+    });
     WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.get(), &exitCode);
@@ -170,6 +193,8 @@ WholeRunResult RunAndCheckWholeRun(const std::wstring& folder, const WholeRunOpt
     else
         ADD_FAILURE() << "no line \"" << found << "\" in the run";
     run.after = ReadFolderContents(folder);
+    for (const auto& [path, bytes] : run.after)
+        if (path.back() != L'\\' && IsTemporaryName(path)) result.temporaries.push_back(path);
     const std::vector<char> marks = CheckRunInvariants(run);
     if (marks.size() == run.listed.size()) {
         for (size_t i = 0; i < marks.size(); ++i) {
@@ -199,4 +224,52 @@ WholeRunResult RunAndCheckWholeRun(const std::wstring& folder, const WholeRunOpt
     besideExpected.erase(name);
     EXPECT_TRUE(besideAfter == besideExpected) << "something was written beside the folder";
     return result;
+}
+
+ScannerStandIn::ScannerStandIn(const std::wstring& folder, unsigned holdMilliseconds) {
+    FileHandle input;   // its ends of the pipes, closed once it has them
+    FileHandle output;
+    if (!MakePipe(input_, input, false) || !MakePipe(output_, output, true)) {
+        ADD_FAILURE() << "cannot make a pipe";
+        return;
+    }
+    process_.reset(StartProcess(Quoted(HostToWindowsPath(VORANDEL_SCANNER_HOST)) + L" " +
+                                    Quoted(folder) + L" " + std::to_wstring(holdMilliseconds),
+                                input.get(), output.get()));
+    if (!process_) {
+        ADD_FAILURE() << "cannot start scanner_standin";
+        return;
+    }
+    output.close();  // so that reading ends when it ends
+    std::promise<bool> watching;
+    std::future<bool> watches = watching.get_future();
+    reader_ = std::thread([this, said = std::move(watching)]() mutable {
+        bool told = false;
+        ReadLines(output_.get(), [&](const std::string& line) {
+            const std::wstring text = FromUtf8(line);
+            if (text.compare(0, 5, L"held ") == 0) {
+                held_.push_back(text.substr(5));
+            } else if (!told && text.compare(0, 9, L"watching ") == 0) {
+                told = true;
+                said.set_value(true);
+            } else {
+                complaints_.push_back(text);
+            }
+        });
+        if (!told) said.set_value(false);
+    });
+    if (!watches.get()) ADD_FAILURE() << "scanner_standin did not watch " << folder;
+}
+
+std::vector<std::wstring> ScannerStandIn::stop() {
+    if (!process_) return held_;
+    input_.close();
+    reader_.join();
+    WaitForSingleObject(process_.get(), INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process_.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "scanner_standin ended badly";
+    for (const std::wstring& complaint : complaints_) ADD_FAILURE() << complaint;
+    process_.reset();
+    return held_;
 }

@@ -10,14 +10,17 @@
 //   - the program ran to its summary, and closed with exit code 0 when its window closed;
 //   - no temporary file is left in %TEMP%, and nothing beside the folder was made or removed;
 //   - each file in expectedOutcomes got that outcome.
+// A suite can have ScannerStandIn beside the program while it runs.
 #pragma once
 
+#include "resources.h"
 #include "run_log.h"
 
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct WholeRunOptions {
@@ -46,8 +49,32 @@ struct WholeRunResult {
     std::vector<std::wstring> log;  // every line the window showed, its first lines included
     std::vector<FileResult> files;  // in list order; empty when the lines did not match the list
     double seconds = 0;             // the whole drive, program start to its end
+    std::vector<std::wstring> temporaries;  // vor*.tmp files below the folder after the run
 };
 
 // Runs the program over folder (a full Windows path) and checks everything above.
 WholeRunResult RunAndCheckWholeRun(const std::wstring& folder,
                                    const WholeRunOptions& options = {});
+
+// The stand-in for an antivirus scanner, a sync or an indexing client (scanner_standin.cpp)
+// on folder, watching from when the constructor returns until stop: it holds every new or
+// changed file below the folder for holdMilliseconds, sharing it only for reading, so that
+// nobody can write, rename or delete it meanwhile.
+class ScannerStandIn {
+public:
+    ScannerStandIn(const std::wstring& folder, unsigned holdMilliseconds);
+    ~ScannerStandIn() { stop(); }
+    ScannerStandIn(const ScannerStandIn&) = delete;
+    ScannerStandIn& operator=(const ScannerStandIn&) = delete;
+
+    // Ends it, and with it every hold; the full paths of the files it held, one per hold.
+    std::vector<std::wstring> stop();
+
+private:
+    KernelHandle process_;
+    FileHandle input_;     // its standard input: closing it ends it
+    FileHandle output_;    // what it says, read by reader_ into held_ and complaints_
+    std::thread reader_;
+    std::vector<std::wstring> held_;
+    std::vector<std::wstring> complaints_;
+};
