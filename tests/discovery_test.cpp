@@ -3,6 +3,7 @@
 #include "output_paths.h"
 
 #include "test_support.h"
+#include "windows_file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -122,22 +123,29 @@ TEST_F(FindImageFilesTest, UnreadableSubfolderContributesNothingAndTheWalkGoesOn
     EXPECT_EQ(found, (std::vector<std::wstring>{L"before.png", L"zafter.png"}));
 }
 
+// Also on a drive that numbers no file, where the folders' final paths tell them apart.
 TEST_F(FindImageFilesTest, FolderLinkLoopsEnd) {
-    MakeDir(dir / L"a");
-    MakeDir(dir / L"a\\b");
-    File(L"a\\b\\pic.png");
-    if (!MakeFolderLink(dir / L"a\\b\\up", dir / L"a") ||
-        !MakeFolderLink(dir / L"a\\self", dir / L"a"))
-        GTEST_SKIP() << "folder links cannot be made here";
-    // A link to a folder outside the loop is walked like any folder.
-    MakeDir(dir / L"other");
-    File(L"other\\linked.gif");
-    ASSERT_TRUE(MakeFolderLink(dir / L"a\\to_other", dir / L"other"));
+    for (const wchar_t* top : {L"plain", kNumbersNoFile}) {
+        const std::wstring root = dir / top;
+        MakeDir(root);
+        MakeDir(root + L"\\a");
+        MakeDir(root + L"\\a\\b");
+        WriteBytes(root + L"\\a\\b\\pic.png", "x");
+        if (!MakeFolderLink(root + L"\\a\\b\\up", root + L"\\a") ||
+            !MakeFolderLink(root + L"\\a\\self", root + L"\\a"))
+            GTEST_SKIP() << "folder links cannot be made here";
+        // A link to a folder outside the loop is walked like any folder.
+        MakeDir(root + L"\\other");
+        WriteBytes(root + L"\\other\\linked.gif", "x");
+        ASSERT_TRUE(MakeFolderLink(root + L"\\a\\to_other", root + L"\\other"));
 
-    std::vector<std::wstring> found = Relative(FindImageFiles(dir.path()));
-    std::sort(found.begin(), found.end());
-    EXPECT_EQ(found, (std::vector<std::wstring>{L"a\\b\\pic.png", L"a\\to_other\\linked.gif",
-                                                L"other\\linked.gif"}));
+        std::vector<std::wstring> found = FindImageFiles(root);
+        for (std::wstring& path : found) path = GetRelativePath(root, path);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, (std::vector<std::wstring>{L"a\\b\\pic.png", L"a\\to_other\\linked.gif",
+                                                    L"other\\linked.gif"}))
+            << (dir / top);
+    }
 }
 
 // Under Wine no path limit stops a deep tree, and each level costs a call per level of
@@ -175,6 +183,13 @@ TEST(SameFileIdentity, OnlyKnownEqualIdentitiesMatch) {
     otherVolume.volume = 8;
     FileIdentity high = a;  // differs beyond the 64-bit index only
     high.id[15] = 1;
+    // Where the ids are unknown, the final paths stand in, compared as Windows compares names.
+    FileIdentity byPath;
+    byPath.finalPath = L"\\\\?\\C:\\Pics\\Ä.png";
+    FileIdentity byPathOtherCase;
+    byPathOtherCase.finalPath = L"\\\\?\\c:\\PICS\\ä.PNG";
+    FileIdentity byOtherPath;
+    byOtherPath.finalPath = L"\\\\?\\C:\\Pics\\b.png";
     struct Case {
         const char* name;
         FileIdentity left, right;
@@ -188,6 +203,9 @@ TEST(SameFileIdentity, OnlyKnownEqualIdentitiesMatch) {
         {"unknown against known", unknown, a, false},
         {"another volume", a, otherVolume, false},
         {"beyond 64 bits", a, high, false},
+        {"by final path", byPath, byPathOtherCase, true},
+        {"by another final path", byPath, byOtherPath, false},
+        {"by final path against unknown", byPath, unknown, false},
     };
     for (const Case& c : cases) EXPECT_EQ(SameFileIdentity(c.left, c.right), c.same) << c.name;
 }
