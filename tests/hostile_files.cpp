@@ -56,15 +56,6 @@ void PutBig32(std::string& out, uint32_t value) {
     PutBig16(out, value & 0xFFFF);
 }
 
-uint32_t Crc32(const std::string& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // Bits in the order deflate reads them: the first bit is a byte's lowest.
 class BitWriter {
 public:

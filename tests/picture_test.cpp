@@ -87,15 +87,33 @@ std::string WebPHeadWithOrientation(unsigned orientation, bool prefixed, size_t 
     return riff + "WEBP" + chunks;
 }
 
+std::string PngChunk(const char* type, const std::string& body) {
+    std::string bytes;
+    PutU32(bytes, static_cast<unsigned>(body.size()), true);
+    PutU32(bytes, Crc32(type + body), true);
+    return bytes.substr(0, 4) + type + body + bytes.substr(4);
+}
+
+// A PNG file's chunks: a header, pictureBytes of picture data, and an eXIf chunk before or
+// after the picture data.
+std::string PngWithOrientation(unsigned orientation, bool afterPicture, size_t pictureBytes = 0) {
+    const auto& chunk = PngChunk;
+    const std::string exif = chunk("eXIf", TiffWithOrientation(orientation, true));
+    const std::string picture = chunk("IDAT", std::string(pictureBytes, '\x77'));
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", std::string(13, '\1')) +
+           (afterPicture ? picture + exif : exif + picture) + chunk("IEND", "");
+}
+
 int Orientation(const std::string& bytes) {
     return ReadOrientation(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-TEST(ReadOrientation, FindsTheTagInJpegWebPAndTiffOfEitherByteOrder) {
+TEST(ReadOrientation, FindsTheTagInJpegWebPPngAndTiffOfEitherByteOrder) {
     for (unsigned orientation = 1; orientation <= 8; ++orientation) {
         for (bool prefixed : {false, true})
             EXPECT_EQ(Orientation(WebPHeadWithOrientation(orientation, prefixed)),
                       static_cast<int>(orientation));
+        EXPECT_EQ(Orientation(PngWithOrientation(orientation, false)), static_cast<int>(orientation));
         for (bool bigEndian : {false, true}) {
             EXPECT_EQ(Orientation(JpegHeadWithOrientation(orientation, bigEndian)),
                       static_cast<int>(orientation));
@@ -114,6 +132,7 @@ TEST(ReadOrientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
         {"TIFF, directory after the strips", TiffWithOrientation(6, false, 3, distance)},
         {"big-endian TIFF, directory after the strips", TiffWithOrientation(6, true, 3, distance)},
         {"JPEG, Exif after profile segments", JpegHeadWithOrientation(6, false, 5)},
+        {"PNG, eXIf after the picture data", PngWithOrientation(6, true, distance)},
     };
     for (const auto& [name, bytes] : cases) {
         ASSERT_GT(bytes.size(), distance) << name;
@@ -138,6 +157,11 @@ TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
         {"directory beyond the data", std::string("II*\0\xFF\xFF\0\0", 8)},
         {"segment length below its own size", std::string("\xFF\xD8\xFF\xE1\0\1Exif", 10)},
         {"WebP chunk longer than the file", WebPHeadWithOrientation(6, true).substr(0, 40)},
+        {"PNG chunk longer than the file", PngWithOrientation(6, true, 100).substr(0, 60)},
+        {"PNG eXIf after its end", [] {
+             std::string png = PngWithOrientation(6, true);
+             return png.substr(0, 33) + png.substr(png.size() - 12) + png.substr(33, png.size() - 45);
+         }()},
         {"WebP cut inside the picture", WebPHeadWithOrientation(6, false, 1000).substr(0, 500)},
         {"TIFF directory past the end", TiffWithOrientation(6, false, 3, 1000).substr(0, 900)},
     };
@@ -200,6 +224,18 @@ void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UIN
                          jpeg.substr(2));
 }
 
+// The same as a PNG, its eXIf chunk right after the header, as ImageMagick writes it.
+void SaveOrientedPng(const std::wstring& path, int orientation, UINT width, UINT height) {
+    Pixels stored = StoredPixels(orientation, width, height);
+    SavePixels(path, L"image/png", stored.size, stored.argb);
+    std::string png = ReadBytes(path);
+    const size_t afterHeader = 8 + 12 + 13;
+    ASSERT_EQ(png.compare(12, 4, "IHDR"), 0);
+    WriteBytes(path, png.substr(0, afterHeader) +
+                         PngChunk("eXIf", TiffWithOrientation(static_cast<unsigned>(orientation), true)) +
+                         png.substr(afterHeader));
+}
+
 // The same as a WebP, its EXIF chunk after the picture data, as libwebp's tools write it.
 void SaveOrientedWebP(const std::wstring& path, int orientation, UINT width, UINT height) {
     Pixels stored = StoredPixels(orientation, width, height, true);
@@ -249,6 +285,10 @@ TEST(ConvertImageFile, PhotosOfEveryOrientationComeOutUpright) {
         const std::wstring png = dir / L"upright.png";
         ASSERT_TRUE(ConvertImageFile(photo, png, L"image/png", 90));
         ExpectUpright(DecodePixels(png), width, height);
+        const std::wstring turnedPng = dir / (L"photo" + std::to_wstring(orientation) + L".png");
+        SaveOrientedPng(turnedPng, orientation, width, height);
+        ASSERT_TRUE(ConvertImageFile(turnedPng, dir / L"upright.bmp", L"image/bmp", 90));
+        ExpectUpright(DecodePixels(dir / L"upright.bmp"), width, height);
 
         const std::wstring jpeg = dir / L"upright.jpeg";
         ASSERT_TRUE(ConvertImageFile(photo, jpeg, L"image/jpeg", 90));

@@ -194,6 +194,15 @@ void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT 
     SavePixels(path, mimeType, {width, height}, argb);
 }
 
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char value : bytes) {
+        crc ^= value;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
 Pixels DecodePixels(const std::wstring& path) {
     MappedFile file(path);
     ImagePtr image = LoadImageFile(file);

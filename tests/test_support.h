@@ -3,6 +3,7 @@
 
 #include "resources.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ void SavePixels(const std::wstring& path, const std::wstring& mimeType, const Im
 // Saves a width x height colour pattern with the encoder for mimeType.
 void SaveTestImage(const std::wstring& path, const std::wstring& mimeType, UINT width = 16,
                    UINT height = 12);
+
+// The CRC-32 of PNG chunks and zip files.
+uint32_t Crc32(const std::string& bytes);
 
 // What the program decodes from path (empty when it cannot), and its size (0 x 0 then).
 Pixels DecodePixels(const std::wstring& path);

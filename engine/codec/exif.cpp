@@ -89,11 +89,27 @@ int WebPOrientation(const uint8_t* data, size_t size) {
     return 1;
 }
 
+// The orientation in a PNG's eXIf chunk, which browsers honour, or 1.
+int PngOrientation(const uint8_t* data, size_t size) {
+    size_t at = 8;  // past the signature
+    while (at + 12 <= size) {
+        size_t length = static_cast<size_t>(data[at]) << 24 | static_cast<size_t>(data[at + 1]) << 16 |
+                        static_cast<size_t>(data[at + 2]) << 8 | data[at + 3];
+        const uint8_t* type = data + at + 4;
+        if (length > size - at - 12) return 1;
+        if (std::memcmp(type, "eXIf", 4) == 0) return TiffOrientation(data + at + 8, length);
+        if (std::memcmp(type, "IEND", 4) == 0) return 1;
+        at += 12 + length;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int ReadOrientation(const uint8_t* data, size_t size) {
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8) return JpegOrientation(data, size);
     if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
         return WebPOrientation(data, size);
+    if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0) return PngOrientation(data, size);
     return TiffOrientation(data, size);
 }
