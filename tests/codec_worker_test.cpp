@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <chrono>
@@ -97,19 +96,6 @@ TEST(WorkerProtocol, OnlyTheProgramsOwnCommandLineMakesAWorker) {
     };
     for (const std::vector<std::wstring>& line : typed)
         EXPECT_FALSE(ParseWorkerArguments(line, handle, parsed)) << line.size();
-}
-
-// The processes this one has started, as the platform lists them.
-std::vector<DWORD> ChildProcesses() {
-    std::vector<DWORD> children;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return children;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == GetCurrentProcessId()) children.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return children;
 }
 
 bool AnyTemporaryFileIn(const std::wstring& folder) {

@@ -109,6 +109,9 @@ bool RunHostScript(const std::wstring& folder, const std::string& script);
 // The handles this process has open.
 DWORD CountOpenHandles();
 
+// The processes this one has started, as the platform lists them.
+std::vector<DWORD> ChildProcesses();
+
 // A tree of 100,000 entries at source: 100 folders of 1,000 files, every 50th a PNG.
 void MakeLargeTree(const std::wstring& source);
 
