@@ -1,0 +1,103 @@
+// What the codec worker commits at its peak for the largest picture Vorandel decodes, against
+// the memory limit of its job (2 GiB), which Windows enforces and Wine ignores.
+#include "codec_worker.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr UINT kSide = 10000;  // kMaxPixels as a square
+constexpr SIZE_T kMiB = SIZE_T{1} << 20;
+
+const wchar_t* const kOutputTypes[] = {L"image/bmp",  L"image/gif",  L"image/jpeg",
+                                       L"image/png",  L"image/tiff", L"image/webp"};
+
+// The most process has committed so far. Windows keeps that peak itself. Wine reports as
+// "peak" commit the anonymous memory resident now, and zeros for a job's peaks; its peak
+// working set is Linux's high-water mark of resident memory, which counts every page the
+// process has touched (not one committed and never touched). The larger of the two serves
+// on both.
+SIZE_T PeakCommit(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) return 0;
+    return std::max(counters.PeakPagefileUsage, counters.PeakWorkingSetSize);
+}
+
+struct Conversion {
+    bool converted = false;
+    SIZE_T peak = 0;        // of the worker, 0 when it could not be read
+    SIZE_T outputBytes = 0;
+};
+
+// Converts input in a worker of its own, so that the peak is this conversion's alone.
+Conversion ConvertInFreshWorker(const std::wstring& input, const std::wstring& output,
+                                const wchar_t* mimeType) {
+    EndCodecWorker();
+    DeleteFileW(output.c_str());
+    Conversion result;
+    result.converted = ConvertInCodecWorker(input, output, mimeType, 90, nullptr);
+    std::vector<DWORD> workers = ChildProcesses();
+    if (workers.size() == 1) {
+        KernelHandle worker(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, workers[0]));
+        if (worker) result.peak = PeakCommit(worker.get());
+    }
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &attributes))
+        result.outputBytes = static_cast<SIZE_T>(
+            ULARGE_INTEGER{{attributes.nFileSizeLow, attributes.nFileSizeHigh}}.QuadPart);
+    EndCodecWorker();
+    DeleteFileW(output.c_str());
+    return result;
+}
+
+// A picture whose alpha runs from clear to opaque across it: formats without transparency
+// draw it on white first.
+void SaveTranslucentPng(const std::wstring& path) {
+    std::vector<ARGB> argb(size_t{kSide} * kSide);
+    for (UINT y = 0; y < kSide; ++y)
+        for (UINT x = 0; x < kSide; ++x)
+            argb[size_t{y} * kSide + x] = (x * 255 / kSide) << 24 | (y * 255 / kSide) << 16 |
+                                          ((x + y) % 2 ? 0xC0u : 0x40u) << 8 | 0x80u;
+    SavePixels(path, L"image/png", {kSide, kSide}, argb);
+}
+
+struct Input {
+    const wchar_t* label;
+    const wchar_t* name;
+};
+const Input kInputs[] = {{L"JPEG", L"large.jpg"}, {L"PNG with alpha", L"large.png"}};
+
+void SaveInputs(const TempDir& dir) {
+    SaveTestImage(dir / kInputs[0].name, L"image/jpeg", kSide, kSide);
+    SaveTranslucentPng(dir / kInputs[1].name);
+}
+
+// Not a test: the worker's peak commit for a 100-megapixel picture to every output format,
+// each in a fresh worker, and what an idle worker holds after a small conversion.
+TEST(WorkerMemoryMeasure, DISABLED_PeakCommitOfTheLargestPicture) {
+    TempDir dir;
+    SaveTestImage(dir / L"small.png", L"image/png");
+    Conversion idle = ConvertInFreshWorker(dir / L"small.png", dir / L"small.bmp", L"image/bmp");
+    std::printf("a worker after a 16 x 12 picture: %zu MiB\n", idle.peak / kMiB);
+    SaveInputs(dir);
+    std::printf("%-16s %-11s %9s %9s %9s\n", "100 MP from", "to", "peak MiB", "out MiB",
+                "sum MiB");
+    for (const Input& input : kInputs)
+        for (const wchar_t* mimeType : kOutputTypes) {
+            Conversion c = ConvertInFreshWorker(dir / input.name, dir / L"large.out", mimeType);
+            std::printf("%-16ls %-11ls %9zu %9zu %9zu%s\n", input.label, mimeType, c.peak / kMiB,
+                        c.outputBytes / kMiB, (c.peak + c.outputBytes) / kMiB,
+                        c.converted ? "" : "  FAILED");
+            std::fflush(stdout);
+        }
+}
+
+}  // namespace
