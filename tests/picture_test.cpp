@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <vector>
 
 namespace {
@@ -354,6 +355,107 @@ TEST(ConvertImageFile, TransparencyBecomesWhiteWhereTheFormatHasNoneAndStaysElse
             EXPECT_TRUE(Near(half, 0xFF7F7FFF, c.tolerance + 8)) << "blended over white: " << std::hex << half;
         }
     }
+}
+
+// Taller than the bands pictures are read and drawn in, with a short last band.
+constexpr UINT kTallWidth = 301;
+constexpr UINT kTallHeight = 701;
+
+// Where two pictures of one size first differ, as "row, column"; empty when they do not.
+std::string FirstDifference(const Pixels& a, const Pixels& b) {
+    if (a.size != b.size || a.argb.size() != b.argb.size()) return "sizes differ";
+    auto at = std::mismatch(a.argb.begin(), a.argb.end(), b.argb.begin());
+    if (at.first == a.argb.end()) return "";
+    size_t i = static_cast<size_t>(at.first - a.argb.begin());
+    return std::to_string(i / a.size.width) + ", " + std::to_string(i % a.size.width);
+}
+
+// What GDI+ makes of image drawn over white in one call.
+Pixels DrawnOnWhiteAtOnce(GpImage* image) {
+    ImageSize size = SizeOf(image);
+    GpBitmap* canvas = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(size.width), static_cast<INT>(size.height), 0,
+                                  PixelFormat24bppRGB, nullptr, &canvas) != Ok)
+        return {};
+    ImagePtr owner(canvas);
+    GpGraphics* graphics = nullptr;
+    if (GdipGetImageGraphicsContext(canvas, &graphics) != Ok) return {};
+    GraphicsPtr drawing(graphics);
+    if (GdipGraphicsClear(graphics, 0xFFFFFFFF) != Ok ||
+        GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(size.width),
+                           static_cast<INT>(size.height)) != Ok)
+        return {};
+    drawing.reset();
+    return ReadPixels(canvas);
+}
+
+// An 8-bit picture of random indices into a palette of random translucent colours.
+ImagePtr TranslucentPalettePicture(std::mt19937& random) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(kTallWidth, kTallHeight, 0, PixelFormat8bppIndexed, nullptr,
+                                  &bitmap) != Ok)
+        return nullptr;
+    ImagePtr image(bitmap);
+    std::vector<BYTE> block(sizeof(ColorPalette) + 255 * sizeof(ARGB));
+    auto* palette = reinterpret_cast<ColorPalette*>(block.data());
+    palette->Flags = PaletteFlagsHasAlpha;
+    palette->Count = 256;
+    for (UINT i = 0; i < 256; ++i) palette->Entries[i] = static_cast<ARGB>(random());
+    if (GdipSetImagePalette(bitmap, palette) != Ok) return nullptr;
+    BitmapBitsLock bits(bitmap, kTallWidth, kTallHeight, ImageLockModeWrite,
+                        PixelFormat8bppIndexed);
+    if (!bits.locked()) return nullptr;
+    for (UINT y = 0; y < kTallHeight; ++y)
+        for (UINT x = 0; x < kTallWidth; ++x) bits.row(y)[x] = static_cast<BYTE>(random());
+    return image;
+}
+
+// The picture is drawn on white in bands of rows; together they must make what one drawing
+// of the whole makes, to the byte.
+TEST(OnWhite, ATallPictureComesOutAsOneDrawingOfTheWholeMakesIt) {
+    std::mt19937 random(5);
+    std::vector<ARGB> noise(size_t{kTallWidth} * kTallHeight);
+    for (ARGB& pixel : noise) pixel = static_cast<ARGB>(random());
+    ImagePtr straight = MakeBitmap({kTallWidth, kTallHeight}, noise);
+    ASSERT_TRUE(straight);
+    GpBitmap* premultiplied = nullptr;
+    ASSERT_EQ(GdipCloneBitmapAreaI(0, 0, kTallWidth, kTallHeight, PixelFormat32bppPARGB,
+                                   static_cast<GpBitmap*>(straight.get()), &premultiplied),
+              Ok);
+    ImagePtr premultipliedOwner(premultiplied);
+    ImagePtr palette = TranslucentPalettePicture(random);
+    ASSERT_TRUE(palette);
+    const std::pair<const char*, GpImage*> sources[] = {
+        {"32bpp ARGB", straight.get()},
+        {"32bpp PARGB", premultiplied},
+        {"8bpp with translucent palette entries", palette.get()}};
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.first);
+        ImagePtr white = OnWhite(source.second);
+        ASSERT_TRUE(white);
+        Pixels reference = DrawnOnWhiteAtOnce(source.second);
+        ASSERT_FALSE(reference.argb.empty());
+        EXPECT_EQ(FirstDifference(ReadPixels(white.get()), reference), "");
+    }
+}
+
+// Colours are counted and mapped in bands of rows: every pixel of a picture of few colours,
+// some of them only in its last rows, keeps its colour exactly.
+TEST(ToIndexedColor, ATallPictureOfFewColoursKeepsEveryPixel) {
+    std::vector<ARGB> argb(size_t{kTallWidth} * kTallHeight);
+    for (UINT y = 0; y < kTallHeight; ++y)
+        for (UINT x = 0; x < kTallWidth; ++x)
+            argb[size_t{y} * kTallWidth + x] = 0xFF000000u | (y / 64) << 20 | (x / 40) << 12 |
+                                               ((x + y) % 2 ? 0x40u : 0x00u);
+    ImagePtr source = MakeBitmap({kTallWidth, kTallHeight}, argb);
+    ASSERT_TRUE(source);
+    ImagePtr indexed = ToIndexedColor(source.get());
+    ASSERT_TRUE(indexed);
+    PixelFormat format = 0;
+    ASSERT_EQ(GdipGetImagePixelFormat(indexed.get(), &format), Ok);
+    EXPECT_EQ(format, PixelFormat8bppIndexed);
+    EXPECT_EQ(FirstDifference(ReadPixels(indexed.get()), Pixels{{kTallWidth, kTallHeight}, argb}),
+              "");
 }
 
 TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {

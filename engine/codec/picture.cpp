@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <unordered_map>
@@ -10,6 +11,14 @@ namespace {
 constexpr PROPID kOrientationTag = 0x0112;
 constexpr WORD kPropertyTypeShort = 3;
 constexpr ARGB kWhite = 0xFFFFFFFF;
+// Rows read or drawn at a time. GDI+ converts what it locks or draws to 32 bpp first, and a
+// whole 100-megapixel picture would take 400 MB more on top of itself.
+constexpr UINT kBandRows = 256;
+
+GpRect Band(UINT top, UINT width, UINT height) {
+    return GpRect{0, static_cast<INT>(top), static_cast<INT>(width),
+                  static_cast<INT>(std::min(kBandRows, height - top))};
+}
 
 int Distance(ARGB a, ARGB b) {
     int dr = static_cast<int>((a >> 16) & 0xFF) - static_cast<int>((b >> 16) & 0xFF);
@@ -37,7 +46,10 @@ bool GetSize(GpImage* image, UINT& width, UINT& height) {
            static_cast<unsigned long long>(width) * height <= kMaxPixels;
 }
 
-// A new width x height bitmap in format, cleared to white, with image drawn over it.
+// A new width x height bitmap in format, cleared to white, with image drawn over it. A bitmap
+// is cleared and drawn band by band under a clip, since GDI+ (Wine's, at least) does both
+// through a 32-bpp copy of all it covers at once; drawn unscaled, each pixel comes from its
+// own source pixel alone, so the bands meet without a seam.
 ImagePtr DrawOnWhite(GpImage* image, UINT width, UINT height, PixelFormat format) {
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
@@ -47,10 +59,25 @@ ImagePtr DrawOnWhite(GpImage* image, UINT width, UINT height, PixelFormat format
     GpGraphics* graphics = nullptr;
     if (GdipGetImageGraphicsContext(result.get(), &graphics) != Ok) return nullptr;
     GraphicsPtr owner(graphics);
-    if (GdipGraphicsClear(graphics, kWhite) != Ok ||
-        GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(width),
-                           static_cast<INT>(height)) != Ok)
-        return nullptr;
+    ImageType type = ImageTypeUnknown;
+    if (GdipGetImageType(image, &type) != Ok) return nullptr;
+    if (type != ImageTypeBitmap) {
+        if (GdipGraphicsClear(graphics, kWhite) != Ok ||
+            GdipDrawImageRectI(graphics, image, 0, 0, static_cast<INT>(width),
+                               static_cast<INT>(height)) != Ok)
+            return nullptr;
+        return result;
+    }
+    for (UINT top = 0; top < height; top += kBandRows) {
+        const GpRect band = Band(top, width, height);
+        if (GdipSetClipRectI(graphics, band.X, band.Y, band.Width, band.Height,
+                             CombineModeReplace) != Ok ||
+            GdipGraphicsClear(graphics, kWhite) != Ok ||
+            GdipDrawImageRectRectI(graphics, image, band.X, band.Y, band.Width, band.Height,
+                                   band.X, band.Y, band.Width, band.Height, UnitPixel, nullptr,
+                                   nullptr, nullptr) != Ok)
+            return nullptr;
+    }
     return result;
 }
 
@@ -128,10 +155,11 @@ ImagePtr ToIndexedColor(GpImage* image) {
     palette->Count = 0;
     // A picture of 256 colours or fewer keeps them exactly.
     std::unordered_map<ARGB, BYTE> exact;
-    {
-        BitmapBitsLock pixels(source, width, height, ImageLockModeRead, PixelFormat32bppARGB);
+    for (UINT top = 0; top < height && palette->Count <= 256; top += kBandRows) {
+        BitmapBitsLock pixels(source, Band(top, width, height), ImageLockModeRead,
+                              PixelFormat32bppARGB);
         if (!pixels.locked()) return nullptr;
-        for (UINT y = 0; y < height && palette->Count <= 256; ++y) {
+        for (UINT y = 0; y < pixels.data().Height && palette->Count <= 256; ++y) {
             const auto* in = reinterpret_cast<const ARGB*>(pixels.row(y));
             for (UINT x = 0; x < width && palette->Count <= 256; ++x) {
                 ARGB color = in[x] | 0xFF000000;
@@ -156,24 +184,28 @@ ImagePtr ToIndexedColor(GpImage* image) {
         return nullptr;
     ImagePtr result(indexed);
     if (GdipSetImagePalette(indexed, palette) != Ok) return nullptr;
-    BitmapBitsLock from(source, width, height, ImageLockModeRead, PixelFormat32bppARGB);
-    BitmapBitsLock to(indexed, width, height, ImageLockModeWrite, PixelFormat8bppIndexed);
-    if (!from.locked() || !to.locked()) return nullptr;
 
     // Photos repeat colours heavily: remember each 15-bit colour's nearest entry.
     std::vector<short> nearest(1 << 15, -1);
-    for (UINT y = 0; y < height; ++y) {
-        const auto* in = reinterpret_cast<const ARGB*>(from.row(y));
-        BYTE* out = to.row(y);
-        for (UINT x = 0; x < width; ++x) {
-            ARGB color = in[x] | 0xFF000000;
-            if (isExact) {
-                out[x] = exact[color];
-                continue;
+    for (UINT top = 0; top < height; top += kBandRows) {
+        const GpRect band = Band(top, width, height);
+        BitmapBitsLock from(source, band, ImageLockModeRead, PixelFormat32bppARGB);
+        BitmapBitsLock to(indexed, band, ImageLockModeWrite, PixelFormat8bppIndexed);
+        if (!from.locked() || !to.locked()) return nullptr;
+        for (UINT y = 0; y < from.data().Height; ++y) {
+            const auto* in = reinterpret_cast<const ARGB*>(from.row(y));
+            BYTE* out = to.row(y);
+            for (UINT x = 0; x < width; ++x) {
+                ARGB color = in[x] | 0xFF000000;
+                if (isExact) {
+                    out[x] = exact[color];
+                    continue;
+                }
+                size_t key =
+                    ((color >> 9) & 0x7C00) | ((color >> 6) & 0x03E0) | ((color >> 3) & 0x001F);
+                if (nearest[key] < 0) nearest[key] = Nearest(*palette, color);
+                out[x] = static_cast<BYTE>(nearest[key]);
             }
-            size_t key = ((color >> 9) & 0x7C00) | ((color >> 6) & 0x03E0) | ((color >> 3) & 0x001F);
-            if (nearest[key] < 0) nearest[key] = Nearest(*palette, color);
-            out[x] = static_cast<BYTE>(nearest[key]);
         }
     }
     return result;

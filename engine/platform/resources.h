@@ -120,8 +120,11 @@ using WebPAnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, WebPAnimDecoderDelet
 class BitmapBitsLock {
 public:
     BitmapBitsLock(GpBitmap* bitmap, UINT width, UINT height, UINT mode, PixelFormat format)
+        : BitmapBitsLock(bitmap, GpRect{0, 0, static_cast<INT>(width), static_cast<INT>(height)},
+                         mode, format) {}
+    // Only area: GDI+ converts, and holds a converted copy of, just what is locked.
+    BitmapBitsLock(GpBitmap* bitmap, const GpRect& area, UINT mode, PixelFormat format)
         : bitmap_(bitmap) {
-        GpRect area{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
         locked_ = GdipBitmapLockBits(bitmap, &area, mode, format, &data_) == Ok;
     }
     ~BitmapBitsLock() {
