@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -358,6 +359,63 @@ TEST(WebPEncode, BottomUpBitmapKeepsItsOrientation) {
     EXPECT_LT(Channel(pixels.at(width / 2, 2), 0), 60);
     EXPECT_GT(Channel(pixels.at(width / 2, height - 3), 0), 200);
     EXPECT_LT(Channel(pixels.at(width / 2, height - 3), 16), 60);
+}
+
+// The pixels go to libwebp in bands of rows, each pair of rows turned into YUV apart; the
+// file must be what libwebp's one-call encoder makes of the whole bitmap, to the byte.
+TEST(WebPEncode, WritesWhatLibwebpMakesOfTheWholeBitmap) {
+    const UINT width = 301, height = 701;  // several bands, odd sizes
+    std::mt19937 random(11);
+    auto picture = [&](auto alphaAt) {
+        std::vector<ARGB> argb(size_t{width} * height);
+        for (UINT y = 0; y < height; ++y)
+            for (UINT x = 0; x < width; ++x)
+                argb[size_t{y} * width + x] = (static_cast<ARGB>(random()) & 0xFFFFFF) |
+                                              static_cast<ARGB>(alphaAt(x, y)) << 24;
+        return MakeBitmap({width, height}, argb);
+    };
+    ImagePtr opaque = picture([](UINT, UINT) { return 0xFF; });
+    ImagePtr translucent = picture([&](UINT, UINT) { return random() & 0xFF; });
+    ImagePtr lastRowsTranslucent = picture([](UINT x, UINT y) { return y > 600 ? x & 0xFF : 0xFF; });
+    ImagePtr onePixelTranslucent = picture([](UINT x, UINT y) { return x == 7 && y == 300 ? 0x80 : 0xFF; });
+    ASSERT_TRUE(opaque && translucent && lastRowsTranslucent && onePixelTranslucent);
+    GpBitmap* rgb = nullptr;
+    ASSERT_EQ(GdipCloneBitmapAreaI(0, 0, width, height, PixelFormat24bppRGB,
+                                   static_cast<GpBitmap*>(opaque.get()), &rgb),
+              Ok);
+    ImagePtr rgbOwner(rgb);
+    // Over memory laid out bottom-up (negative stride), as DIBs are.
+    std::vector<ARGB> memory(size_t{width} * height);
+    for (ARGB& pixel : memory) pixel = static_cast<ARGB>(random());
+    GpBitmap* bottomUp = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, -static_cast<INT>(width * 4),
+                                        PixelFormat32bppARGB,
+                                        reinterpret_cast<BYTE*>(&memory[(height - 1) * width]),
+                                        &bottomUp),
+              Ok);
+    ImagePtr bottomUpOwner(bottomUp);
+    const std::pair<const char*, GpImage*> cases[] = {
+        {"opaque", opaque.get()},
+        {"translucent", translucent.get()},
+        {"translucent in the last band only", lastRowsTranslucent.get()},
+        {"one translucent pixel in a middle band", onePixelTranslucent.get()},
+        {"24 bpp", rgb},
+        {"bottom-up", bottomUp}};
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        ASSERT_TRUE(SaveImageAsWebP(c.second, dir / L"out.webp", 75));
+        BitmapBitsLock bits(static_cast<GpBitmap*>(c.second), width, height, ImageLockModeRead,
+                            PixelFormat32bppARGB);
+        ASSERT_TRUE(bits.locked());
+        uint8_t* encoded = nullptr;
+        size_t size = WebPEncodeBGRA(static_cast<const uint8_t*>(bits.data().Scan0), width, height,
+                                     bits.data().Stride, 75, &encoded);
+        WebPMemoryPtr owner(encoded);
+        ASSERT_GT(size, 0u);
+        EXPECT_TRUE(ReadBytes(dir / L"out.webp") ==
+                    std::string(reinterpret_cast<const char*>(encoded), size));
+    }
 }
 
 TEST(WebPEncode, FailuresWriteNothing) {

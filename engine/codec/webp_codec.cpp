@@ -7,8 +7,10 @@
 #include <webp/demux.h>
 #include <webp/encode.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 const wchar_t kWebPMimeType[] = L"image/webp";
 // {963EE8BD-A394-4C33-A7D9-4ADC62B4E20C}, made for Vorandel.
@@ -18,6 +20,11 @@ const CLSID kWebPEncoderClsid = {
 namespace {
 
 constexpr size_t kSignatureBytes = 12;
+// Rows brought over to libwebp at a time: the bitmap is locked as 32bpp ARGB a band at a time
+// instead of whole (400 MB more at 100 megapixels). Even, so that every band starts a pair of
+// rows, which libwebp turns into YUV on its own, from those two rows alone.
+constexpr UINT kImportRows = 256;
+static_assert(kImportRows % 2 == 0, "a band starts a pair of rows");
 
 bool DecodeStill(const uint8_t* data, size_t size, const BitmapData& target) {
     uint8_t* pixels = static_cast<uint8_t*>(target.Scan0);
@@ -54,6 +61,60 @@ bool WithinPixelLimit(unsigned long long width, unsigned long long height,
                       unsigned long long maxPixels) {
     return width > 0 && height > 0 && width <= WEBP_MAX_DIMENSION &&
            height <= WEBP_MAX_DIMENSION && width * height <= maxPixels;
+}
+
+void CopyRows(const uint8_t* from, int fromStride, uint8_t* to, int toStride, int bytes,
+              int rows) {
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(to + static_cast<ptrdiff_t>(y) * toStride,
+                    from + static_cast<ptrdiff_t>(y) * fromStride, static_cast<size_t>(bytes));
+}
+
+// Fills picture's YUV planes from the bitmap, and alpha with its alpha plane when any pixel
+// is not opaque, byte for byte as WebPPictureImportBGRA fills them from the whole bitmap.
+// alpha lies outside the picture's own memory and must outlive its use.
+bool ImportInBands(GpBitmap* bitmap, int width, int height, WebPPicture& picture,
+                   std::vector<uint8_t>& alpha) {
+    picture.width = width;
+    picture.height = height;
+    picture.use_argb = 0;
+    picture.colorspace = WEBP_YUV420;
+    if (!WebPPictureAlloc(&picture)) return false;
+    const int uvWidth = (width + 1) / 2;
+    for (int top = 0; top < height; top += static_cast<int>(kImportRows)) {
+        const int rows = std::min(static_cast<int>(kImportRows), height - top);
+        BitmapBitsLock bits(bitmap, GpRect{0, top, width, rows}, ImageLockModeRead,
+                            PixelFormat32bppARGB);
+        if (!bits.locked()) return false;
+        WebPPictureOwner band;
+        band.get().width = width;
+        band.get().height = rows;
+        if (!band.ready() ||
+            !WebPPictureImportBGRA(&band.get(), static_cast<const uint8_t*>(bits.data().Scan0),
+                                   bits.data().Stride))
+            return false;
+        const WebPPicture& from = band.get();
+        CopyRows(from.y, from.y_stride, picture.y + static_cast<ptrdiff_t>(top) * picture.y_stride,
+                 picture.y_stride, width, rows);
+        const ptrdiff_t uvTop = static_cast<ptrdiff_t>(top / 2) * picture.uv_stride;
+        CopyRows(from.u, from.uv_stride, picture.u + uvTop, picture.uv_stride, uvWidth,
+                 (rows + 1) / 2);
+        CopyRows(from.v, from.uv_stride, picture.v + uvTop, picture.uv_stride, uvWidth,
+                 (rows + 1) / 2);
+        // A band without transparency has no alpha plane; the whole picture's would hold
+        // 255 for its rows.
+        if (from.a != nullptr) {
+            if (alpha.empty()) alpha.assign(static_cast<size_t>(width) * height, 0xFF);
+            CopyRows(from.a, from.a_stride, alpha.data() + static_cast<size_t>(top) * width, width,
+                     width, rows);
+        }
+    }
+    if (!alpha.empty()) {
+        picture.colorspace = WEBP_YUV420A;
+        picture.a = alpha.data();
+        picture.a_stride = width;
+    }
+    return true;
 }
 
 }  // namespace
@@ -108,20 +169,25 @@ bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality) {
         !WithinPixelLimit(width, height, kMaxPixels))
         return false;
 
-    uint8_t* encoded = nullptr;
-    size_t size = 0;
+    // What WebPEncodeBGRA does, with the pixels brought over in bands. Whatever the bitmap's
+    // own format, GDI+ hands them over as 32bpp ARGB (BGRA bytes); a bottom-up bitmap gives a
+    // negative stride, which libwebp walks as given.
+    WebPConfig config;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality))) return false;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    bool encoded = false;
     {
-        // Whatever the bitmap's own format, GDI+ hands its pixels over as 32bpp ARGB (BGRA
-        // bytes). A bottom-up bitmap gives a negative stride, which libwebp walks as given.
-        BitmapBitsLock bits(static_cast<GpBitmap*>(image), width, height, ImageLockModeRead,
-                            PixelFormat32bppARGB);
-        if (!bits.locked()) return false;
-        size = WebPEncodeBGRA(static_cast<const uint8_t*>(bits.data().Scan0),
-                              static_cast<int>(width), static_cast<int>(height),
-                              bits.data().Stride, static_cast<float>(quality), &encoded);
+        std::vector<uint8_t> alpha;
+        WebPPictureOwner picture;
+        if (picture.ready() && ImportInBands(static_cast<GpBitmap*>(image), static_cast<int>(width),
+                                             static_cast<int>(height), picture.get(), alpha)) {
+            picture.get().writer = WebPMemoryWrite;
+            picture.get().custom_ptr = &writer;
+            encoded = WebPEncode(&config, &picture.get()) != 0;
+        }
     }
-    WebPMemoryPtr owner(encoded);
-    if (size == 0 || !owner) return false;
-
-    return WriteAll(output, owner.get(), size);
+    WebPMemoryPtr owner(writer.mem);
+    if (!encoded || writer.size == 0 || !owner) return false;
+    return WriteAll(output, owner.get(), writer.size);
 }

@@ -5,6 +5,7 @@
 
 #include <shlobj.h>
 #include <webp/demux.h>
+#include <webp/encode.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -115,6 +116,23 @@ struct WebPAnimDecoderDeleter {
 };
 // A libwebp animation decoder.
 using WebPAnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, WebPAnimDecoderDeleter>;
+
+// A libwebp picture with the planes libwebp allocates for it, freed when the owner goes.
+class WebPPictureOwner {
+public:
+    WebPPictureOwner() : ready_(WebPPictureInit(&picture_) != 0) {}
+    ~WebPPictureOwner() { WebPPictureFree(&picture_); }
+    WebPPictureOwner(const WebPPictureOwner&) = delete;
+    WebPPictureOwner& operator=(const WebPPictureOwner&) = delete;
+
+    // False when libwebp refused to set the picture up (a library of another version).
+    bool ready() const { return ready_; }
+    WebPPicture& get() { return picture_; }
+
+private:
+    WebPPicture picture_{};
+    bool ready_;
+};
 
 // Pixels of a GDI+ bitmap locked for direct access; unlocked when the owner goes.
 class BitmapBitsLock {
