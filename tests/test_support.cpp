@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cwctype>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 std::wstring CorpusDir() { return CorpusFile(L""); }
@@ -177,7 +178,7 @@ void SavePixels(const std::wstring& path, const std::wstring& mimeType, const Im
         FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file.valid());
-        ASSERT_TRUE(SaveImageAsWebP(image.get(), file.get(), 100));
+        ASSERT_TRUE(SaveImageAsWebP(std::move(image), file.get(), 100));
         return;
     }
     if (mimeType == L"image/gif") image = ToIndexedColor(image.get());

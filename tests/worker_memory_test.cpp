@@ -43,7 +43,8 @@ Conversion ConvertInFreshWorker(const std::wstring& input, const std::wstring& o
     EndCodecWorker();
     DeleteFileW(output.c_str());
     Conversion result;
-    result.converted = ConvertInCodecWorker(input, output, mimeType, 90, nullptr);
+    result.converted =
+        ConvertInCodecWorker(input, output, mimeType, 90, true, nullptr) == Placement::Placed;
     std::vector<DWORD> workers = ChildProcesses();
     if (workers.size() == 1) {
         KernelHandle worker(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, workers[0]));

@@ -12,6 +12,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -88,17 +89,18 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType
 
 // Encodes image into the open file output, and makes it durable there before it can have its
 // name: after a power cut NTFS could otherwise leave an empty file under the final name,
-// which every later run would skip as existing.
-bool EncodeInto(GpImage* image, const CLSID& clsid, int quality, HANDLE output) {
+// which every later run would skip as existing. The WebP encoder disposes of the picture once
+// libwebp holds its pixels.
+bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, HANDLE output) {
     bool saved;
     if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
-        saved = SaveImageAsWebP(image, output, quality);
+        saved = SaveImageAsWebP(std::move(image), output, quality);
     } else {
         ULONG qualityValue = static_cast<ULONG>(quality);
         EncoderParameters params;
         FillQualityParameters(params, qualityValue);
         StreamPtr stream = StreamOverFile(output);
-        saved = stream && GdipSaveImageToStream(image, stream.get(), &clsid, &params) == Ok;
+        saved = stream && GdipSaveImageToStream(image.get(), stream.get(), &clsid, &params) == Ok;
     }
     return saved && FlushFileBuffers(output);
 }
@@ -156,7 +158,7 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
     // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
     int orientation = ReadOrientation(input.data(), input.size());
     return FitForFormat(image, orientation, mimeType) &&
-           EncodeInto(image.get(), clsid, quality, output);
+           EncodeInto(std::move(image), clsid, quality, output);
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,

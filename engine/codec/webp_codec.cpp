@@ -159,13 +159,14 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
     return Ok;
 }
 
-bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality) {
-    if (image == nullptr || quality < 0 || quality > 100) return false;
+bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality) {
+    if (!image || quality < 0 || quality > 100) return false;
     ImageType type = ImageTypeUnknown;
-    if (GdipGetImageType(image, &type) != Ok || type != ImageTypeBitmap) return false;
+    if (GdipGetImageType(image.get(), &type) != Ok || type != ImageTypeBitmap) return false;
     UINT width = 0;
     UINT height = 0;
-    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
+    if (GdipGetImageWidth(image.get(), &width) != Ok ||
+        GdipGetImageHeight(image.get(), &height) != Ok ||
         !WithinPixelLimit(width, height, kMaxPixels))
         return false;
 
@@ -180,8 +181,10 @@ bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality) {
     {
         std::vector<uint8_t> alpha;
         WebPPictureOwner picture;
-        if (picture.ready() && ImportInBands(static_cast<GpBitmap*>(image), static_cast<int>(width),
-                                             static_cast<int>(height), picture.get(), alpha)) {
+        if (picture.ready() &&
+            ImportInBands(static_cast<GpBitmap*>(image.get()), static_cast<int>(width),
+                          static_cast<int>(height), picture.get(), alpha)) {
+            image.reset();
             picture.get().writer = WebPMemoryWrite;
             picture.get().custom_ptr = &writer;
             encoded = WebPEncode(&config, &picture.get()) != 0;

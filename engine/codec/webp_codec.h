@@ -23,6 +23,8 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels);
 
 // Encodes a bitmap (not a metafile) with libwebp's lossy coder at quality (0..100), alpha
-// channel kept, and writes the result into the open file output. False on any failure; nothing
-// is written before the encoding is complete.
-bool SaveImageAsWebP(GpImage* image, HANDLE output, int quality);
+// channel kept, and writes the result into the open file output. The bitmap is disposed of as
+// soon as libwebp holds its pixels: the encoder needs over a gigabyte at 100 megapixels with
+// alpha, and gets the picture's memory. False on any failure; nothing is written before the
+// encoding is complete.
+bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality);
