@@ -170,11 +170,14 @@ using ConversionRunCost = RedrawPace;
 // first files after each switch carry the switch itself (a restored window draws all of
 // itself) and are left out on both sides. Each shown block is compared with the minimised
 // block next to it, and the median of those ratios is what a burst of load elsewhere moves
-// least.
+// least. Blocks are short, a third of a second or so, and many: another program's burst of
+// work then lies within few pairs, and falls on both blocks of those alike, so the median
+// stays with the pairs it did not touch. With blocks of seconds a burst took a third of
+// the eight pairs there were, and moved the median with it.
 TEST_F(ConversionRunCost, ShownCostsLittleMoreThanMinimised) {
     const int total = 400;
-    const int block = 50;
-    const int settling = 5;
+    const int block = 16;
+    const int settling = 4;
     const int blocks = (total - 1) / block + 1;
     TempDir dir;
     for (int i = 0; i < total; ++i)
