@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Largest picture, in pixels, that is decoded or drawn: more is a decompression bomb
-// (four bytes a pixel, held twice at most while converting).
+// Largest picture, in pixels, that is decoded or drawn: more is a decompression bomb. At its
+// peak a conversion holds up to 16 bytes a pixel (to WebP with alpha, most of it in libwebp),
+// within the 2 GiB the codec worker may commit.
 constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
 
 // Largest file decoded from a copy in memory (a GIF repaired first) or by libwebp.
