@@ -26,8 +26,9 @@ namespace {
 
 // How long a file in the worker may still finish once the program is closing.
 constexpr DWORD kCloseGraceMs = 2000;
-// What the worker may commit: a 100-megapixel picture takes 400 MB a copy and a conversion
-// holds about three; beyond that a decoder is running away, and the machine is left alone.
+// What the worker may commit: a conversion of the largest picture, 100 megapixels, peaks at
+// about 1.5 GB (to WebP with alpha); beyond the limit a decoder is running away, and the
+// machine is left alone.
 constexpr SIZE_T kWorkerMemoryLimit = SIZE_T{2} << 30;
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
 constexpr unsigned long long kPixelsPerEncodingLimit = 15ull * 1000 * 1000;
