@@ -54,24 +54,6 @@ ImagePtr LoadMetafile(IStream* stream) {
     return RenderMetafile(loaded);
 }
 
-// Every input Vorandel takes, from a view of all of it that must outlive the picture. A file
-// that could not be mapped fails here: the guards below would see no bytes.
-ImagePtr DecodeImage(const MappedFile& input) {
-    if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
-    if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
-    StreamPtr stream = StreamOverBytes(input.data(), input.size());
-    if (!stream) return nullptr;
-    // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
-    // itself, transparent and at its own resolution; Wine's makes none.
-    if (IsMetafile(input.data(), input.size())) return LoadMetafile(stream.get());
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromStream(stream.get(), &bitmap) == Ok) return ImagePtr(bitmap);
-    // GDI+ has no WebP decoder.
-    if (!IsWebP(input.data(), input.size())) return nullptr;
-    bitmap = nullptr;
-    return LoadWebPBitmap(input.data(), input.size(), &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
-}
-
 // Makes the picture one that the output format shows as the user saw the input.
 bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType) {
     if (!TurnUpright(image.get(), orientation)) return false;
@@ -107,7 +89,22 @@ bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, HANDLE output) 
 
 }  // namespace
 
-ImagePtr LoadImageFile(const MappedFile& input) { return DecodeImage(input); }
+// A file that could not be mapped fails here: the guards below would see no bytes.
+ImagePtr LoadImageFile(const MappedFile& input) {
+    if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
+    if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
+    StreamPtr stream = StreamOverBytes(input.data(), input.size());
+    if (!stream) return nullptr;
+    // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
+    // itself, transparent and at its own resolution; Wine's makes none.
+    if (IsMetafile(input.data(), input.size())) return LoadMetafile(stream.get());
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromStream(stream.get(), &bitmap) == Ok) return ImagePtr(bitmap);
+    // GDI+ has no WebP decoder.
+    if (!IsWebP(input.data(), input.size())) return nullptr;
+    bitmap = nullptr;
+    return LoadWebPBitmap(input.data(), input.size(), &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
+}
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
     UINT count = 0;
@@ -146,7 +143,7 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
     // A view of the whole input: the parsers below touch only the pages they read. It outlives
     // the picture, which GDI+ may go on reading from it.
     MappedFile input(inputPath);
-    ImagePtr image = DecodeImage(input);
+    ImagePtr image = LoadImageFile(input);
     if (!image) return false;
     UINT width = 0;
     UINT height = 0;

@@ -4,7 +4,6 @@
 #include "files.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cwctype>
 
 namespace {
