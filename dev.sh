@@ -51,7 +51,7 @@ build() {
 export WINEPREFIX="${WINEPREFIX:-$HOME/.vorandel/wine}"
 setup() {
     install_packages
-    scripts/fetch-libwebp.sh
+    scripts/fetch-sources.sh
     scripts/prepare-wine
     build
     # Wine's server outlives its programs for a moment; the next ones must start their own,

@@ -12,6 +12,8 @@ set(VORANDEL_DIST_ZIP "${CMAKE_SOURCE_DIR}/dist/${VORANDEL_DIST_NAME}.zip")
 set(_notices
   "${VORANDEL_WEBP_SOURCE_DIR}/COPYING=libwebp-COPYING.txt"
   "${VORANDEL_WEBP_SOURCE_DIR}/PATENTS=libwebp-PATENTS.txt"
+  "${VORANDEL_ZLIB_SOURCE_DIR}/LICENSE=zlib-LICENSE.txt"
+  "${VORANDEL_LCMS2_SOURCE_DIR}/COPYING=lcms2-COPYING.txt"
   # Linked statically (-static): the mingw-w64 runtime with winpthreads (ZPL and MIT-style
   # terms that ask for their notices), and libstdc++/libgcc under the GCC Runtime Library
   # Exception. Debian's copyright files hold all of their notices.

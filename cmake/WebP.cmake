@@ -1,5 +1,5 @@
-# libwebp for the engine, as one target: Vorandel::WebP.
-# Cross build: Debian 12's libwebp source package (scripts/fetch-libwebp.sh puts it in .deps/),
+# libwebp for the engine, with its mux library for metadata chunks, as one target: Vorandel::WebP.
+# Cross build: Debian 12's libwebp source package (scripts/fetch-sources.sh puts it in .deps/),
 # compiled with our toolchain and linked statically. Elsewhere: an installed libwebp's CMake
 # package, such as vcpkg's "WebP".
 set(VORANDEL_WEBP_SOURCE_DIR "${CMAKE_SOURCE_DIR}/.deps/libwebp" CACHE PATH "libwebp source tree")
@@ -11,20 +11,21 @@ add_library(Vorandel::WebP ALIAS vorandel_webp)
 function(vorandel_add_libwebp source_dir)
   # libwebp's tools, extras and GUI viewers are not wanted; its options predate CMP0077,
   # so they are set in the cache.
-  foreach(_opt ANIM_UTILS CWEBP DWEBP GIF2WEBP IMG2WEBP VWEBP WEBPINFO LIBWEBPMUX WEBPMUX
-               EXTRAS WEBP_JS)
+  foreach(_opt ANIM_UTILS CWEBP DWEBP GIF2WEBP IMG2WEBP VWEBP WEBPINFO WEBPMUX EXTRAS WEBP_JS)
     set(WEBP_BUILD_${_opt} OFF CACHE BOOL "" FORCE)
   endforeach()
+  set(WEBP_BUILD_LIBWEBPMUX ON CACHE BOOL "" FORCE)
   set(WEBP_LINK_STATIC ON CACHE BOOL "" FORCE)
-  # Encoding runs single-threaded; no pthread dependency in the .exe.
-  set(WEBP_USE_THREAD OFF CACHE BOOL "" FORCE)
+  # The encoder may use a second thread within one picture; on Windows libwebp uses the
+  # platform's own threads.
+  set(WEBP_USE_THREAD ON CACHE BOOL "" FORCE)
   set(BUILD_SHARED_LIBS OFF)
 
   add_subdirectory("${source_dir}" "${CMAKE_BINARY_DIR}/_deps/libwebp" EXCLUDE_FROM_ALL)
 
   # Third-party code: its warnings are not ours to read (our flags include -Wextra -Wshadow).
   foreach(_target sharpyuv webpdecode webpdspdecode webputilsdecode webpdecoder webpencode
-                  webpdsp webputils webp webpdemux)
+                  webpdsp webputils webp webpdemux libwebpmux)
     if(TARGET ${_target})
       target_compile_options(${_target} PRIVATE $<IF:$<C_COMPILER_ID:MSVC>,/w,-w>)
     endif()
@@ -38,7 +39,7 @@ endfunction()
 if(EXISTS "${VORANDEL_WEBP_SOURCE_DIR}/CMakeLists.txt")
   get_filename_component(_webp_source "${VORANDEL_WEBP_SOURCE_DIR}" REALPATH)
   vorandel_add_libwebp("${_webp_source}")
-  target_link_libraries(vorandel_webp INTERFACE webpdemux webp)
+  target_link_libraries(vorandel_webp INTERFACE libwebpmux webpdemux webp)
   message(STATUS "libwebp: building from ${_webp_source}")
 else()
   find_package(WebP CONFIG QUIET)
@@ -48,5 +49,5 @@ else()
       "VORANDEL_WEBP_SOURCE_DIR to a libwebp source tree). Windows: install vcpkg's "
       "'libwebp' and configure with its toolchain file.")
   endif()
-  target_link_libraries(vorandel_webp INTERFACE WebP::webpdemux WebP::webp)
+  target_link_libraries(vorandel_webp INTERFACE WebP::libwebpmux WebP::webpdemux WebP::webp)
 endif()

@@ -24,14 +24,16 @@ README.zh-CN.md
 Vorandel.exe
 docs/screenshot.png
 licenses/gcc-runtime-libraries.txt
+licenses/lcms2-COPYING.txt
 licenses/libwebp-COPYING.txt
 licenses/libwebp-PATENTS.txt
-licenses/mingw-w64-runtime.txt"
+licenses/mingw-w64-runtime.txt
+licenses/zlib-LICENSE.txt"
 actual=$(cd "$root" && find . -type f | sed 's#^\./##' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "the archive holds"$'\n'"$actual"$'\n'"instead of"$'\n'"$expected"
 [ "$(ls "$work")" = "$name" ] || fail "the archive holds more than the folder $name"
 
-# DLLs every 64-bit Windows 10/11 has; nothing of the toolchain or of libwebp.
+# DLLs every 64-bit Windows 10/11 has; nothing of the toolchain or of the linked libraries.
 allowed='^(kernel32|user32|gdi32|gdiplus|comctl32|comdlg32|ole32|oleaut32|shell32|shlwapi|advapi32|bcrypt|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 imports=$("$objdump" -p "$root/Vorandel.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || fail "objdump found no imports"

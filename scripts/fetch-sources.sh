@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
-# Brings Debian 12's own libwebp source package (with Debian's patches, security fixes
-# included, applied by dpkg-source) into <repo>/.deps/libwebp for the cross build.
-# Run as root on Debian 12. A second call finds the tree in place and prints nothing.
+# Brings Debian 12's own source packages of the libraries linked into the .exe (with Debian's
+# patches, security fixes included, applied by dpkg-source) into <repo>/.deps/<name> for the
+# cross build: libwebp, zlib and Little CMS 2.
+# Run as root on Debian 12. A second call finds the trees in place and prints nothing.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 deps="$repo/.deps"
-target="$deps/libwebp"
 # Our own list, so that the system's debian.sources stays as it was.
 src_list=/etc/apt/sources.list.d/vorandel-debian-src.sources
 
-log() { printf '[fetch-libwebp] %s\n' "$*"; }
+log() { printf '[fetch-sources] %s\n' "$*"; }
 quiet() { # run a noisy step; show its output only when it fails
     local out
     if ! out=$("$@" 2>&1); then printf '%s\n' "$out" >&2; return 1; fi
 }
 
-[ -f "$target/CMakeLists.txt" ] && [ -f "$target/src/webp/encode.h" ] && exit 0
+# Source package, the name of its tree in .deps, and a file that only a complete tree has.
+PACKAGES="libwebp:libwebp:src/webp/encode.h zlib:zlib:inflate.c lcms2:lcms2:src/cmsxform.c"
+missing=""
+for entry in $PACKAGES; do
+    IFS=: read -r package name marker <<<"$entry"
+    [ -f "$deps/$name/$marker" ] || missing="$missing $entry"
+done
+[ -z "$missing" ] && exit 0
 
 export DEBIAN_FRONTEND=noninteractive
 updated=no
@@ -114,23 +121,32 @@ if [ -z "$(apt-cache showsrc libwebp 2>/dev/null)" ]; then
 fi
 
 mkdir -p "$deps"
-work="$(mktemp -d "$deps/.fetch-libwebp.XXXXXX")"
+work="$(mktemp -d "$deps/.fetch-sources.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-log "apt-get source libwebp"
-# _apt cannot write into root's folders; the download then runs as root, which is fine here.
-(cd "$work" && quiet apt-get source -q libwebp)
-
-unpacked=""
-for d in "$work"/libwebp-*/; do
-    [ -f "$d/CMakeLists.txt" ] && unpacked="${d%/}"
+codename="$(. /etc/os-release && printf '%s' "${VERSION_CODENAME:-}")"
+for entry in $missing; do
+    IFS=: read -r package name marker <<<"$entry"
+    mkdir "$work/$name"
+    log "apt-get source $package"
+    # _apt cannot write into root's folders; the download then runs as root, which is fine
+    # here. A security update may be listed before its files reach the mirror: then the
+    # release's own version serves.
+    if ! (cd "$work/$name" && apt-get source -q "$package" >/dev/null 2>&1); then
+        rm -rf "${work:?}/$name" && mkdir "$work/$name"
+        log "apt-get source $package/$codename"
+        (cd "$work/$name" && quiet apt-get source -q "$package/$codename")
+    fi
+    unpacked=""
+    for d in "$work/$name"/"$package"-*/; do
+        [ -f "$d/$marker" ] && unpacked="${d%/}"
+    done
+    if [ -z "$unpacked" ]; then
+        log "apt-get source gave no $package tree" >&2
+        exit 1
+    fi
+    tree="$(basename "$unpacked")"
+    rm -rf "${deps:?}/$tree" "${deps:?}/$name"
+    mv "$unpacked" "$deps/$tree"
+    ln -s "$tree" "$deps/$name"
+    log "$package source ready: $deps/$name -> $tree"
 done
-if [ -z "$unpacked" ]; then
-    log "apt-get source gave no libwebp tree" >&2
-    exit 1
-fi
-
-name="$(basename "$unpacked")"
-rm -rf "${deps:?}/$name" "$target"
-mv "$unpacked" "$deps/$name"
-ln -s "$name" "$target"
-log "libwebp source ready: $target -> $name"
