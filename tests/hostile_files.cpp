@@ -84,24 +84,6 @@ private:
     int used_ = 0;
 };
 
-// A zlib stream of zeroCount zero bytes (1 + a multiple of 258): one zero literal and then
-// copies of 258 bytes at distance 1, 13 bits each, in one block of the fixed codes.
-std::string ZlibZeros(uint32_t zeroCount) {
-    BitWriter bits;
-    bits.Bits(1, 1);       // last block
-    bits.Bits(1, 2);       // fixed Huffman codes
-    bits.Code(0x30, 8);    // literal 0
-    for (uint32_t copied = 1; copied + 258 <= zeroCount; copied += 258) {
-        bits.Code(0xC5, 8);  // length 258
-        bits.Code(0, 5);     // distance 1
-    }
-    bits.Code(0, 7);  // end of block
-    std::string stream = "\x78\x01" + bits.Finish();
-    // Adler-32 of zeros: the sum stays 1, the sum of sums is the count.
-    PutBig32(stream, ((zeroCount % 65521u) << 16) | 1u);
-    return stream;
-}
-
 void PngChunk(std::string& png, const char* type, const std::string& data) {
     PutBig32(png, static_cast<uint32_t>(data.size()));
     std::string typed = std::string(type, 4) + data;
@@ -327,6 +309,24 @@ const Seed kSeeds[] = {
 };
 
 }  // namespace
+
+// One zero literal and then copies of 258 bytes at distance 1, 13 bits each, in one block of
+// the fixed codes.
+std::string ZlibZeros(uint32_t zeroCount) {
+    BitWriter bits;
+    bits.Bits(1, 1);       // last block
+    bits.Bits(1, 2);       // fixed Huffman codes
+    bits.Code(0x30, 8);    // literal 0
+    for (uint32_t copied = 1; copied + 258 <= zeroCount; copied += 258) {
+        bits.Code(0xC5, 8);  // length 258
+        bits.Code(0, 5);     // distance 1
+    }
+    bits.Code(0, 7);  // end of block
+    std::string stream = "\x78\x01" + bits.Finish();
+    // Adler-32 of zeros: the sum stays 1, the sum of sums is the count.
+    PutBig32(stream, ((zeroCount % 65521u) << 16) | 1u);
+    return stream;
+}
 
 std::vector<DecoderBreaker> DecoderBreakers() {
     return {

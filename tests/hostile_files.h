@@ -6,6 +6,7 @@
 // another's.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ std::vector<DecoderBreaker> DecoderBreakers();
 // declare far more than 100 megapixels; each is a few kilobytes and, where the format
 // compresses, holds a valid stream of zeros that would expand without end.
 std::vector<HostileFile> DecompressionBombs();
+
+// A zlib stream of zeroCount zero bytes (1 + a multiple of 258), 1/1,000 of that long.
+std::string ZlibZeros(uint32_t zeroCount);
 
 // The name of every cut file begins with this; a cut file may still show the part it has.
 inline constexpr wchar_t kCutPrefix[] = L"half-";

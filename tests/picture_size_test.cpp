@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <psapi.h>
-
 #include <cstdio>
 #include <string>
 
@@ -146,13 +144,6 @@ TEST(ReadDeclaredSize, AgreesWithTheDecoderOnEveryDecodableCorpusFile) {
 }  // namespace
 
 namespace {
-
-SIZE_T PeakMemory() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PeakWorkingSetSize;
-}
 
 // The whole road: a small file declaring a huge picture fails without a decoder seeing it
 // (the platform's decoders would take a gigabyte and a minute over these).

@@ -4,6 +4,7 @@
 #include "gif_palette.h"
 #include "picture.h"
 
+#include "container_bytes.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,21 +16,6 @@
 #include <vector>
 
 namespace {
-
-void PutU16(std::string& out, unsigned value, bool bigEndian) {
-    char a = static_cast<char>(value & 0xFF), b = static_cast<char>((value >> 8) & 0xFF);
-    out += bigEndian ? std::string{b, a} : std::string{a, b};
-}
-
-void PutU32(std::string& out, unsigned value, bool bigEndian) {
-    if (bigEndian) {
-        PutU16(out, value >> 16, true);
-        PutU16(out, value & 0xFFFF, true);
-    } else {
-        PutU16(out, value & 0xFFFF, false);
-        PutU16(out, value >> 16, false);
-    }
-}
 
 // TIFF-structured data whose first directory holds a dummy tag and the orientation; with
 // a gap, that directory follows so many bytes of strips, as libtiff writes it.
@@ -50,21 +36,17 @@ std::string TiffWithOrientation(unsigned orientation, bool bigEndian, unsigned t
     return tiff;
 }
 
-std::string Segment(unsigned char marker, const std::string& body) {
-    std::string segment = {'\xFF', static_cast<char>(marker)};
-    PutU16(segment, static_cast<unsigned>(body.size() + 2), true);
-    return segment + body;
-}
-
 // A JPEG's leading bytes with an Exif segment after others, as cameras write them; with
 // profileSegments, that many full-size ICC profile segments come first.
 std::string JpegHeadWithOrientation(unsigned orientation, bool bigEndian,
                                     int profileSegments = 0) {
-    std::string jpeg = std::string("\xFF\xD8", 2) + Segment(0xE0, std::string("JFIF\0\1\1", 7));
+    std::string jpeg =
+        std::string("\xFF\xD8", 2) + JpegSegment(0xE0, std::string("JFIF\0\1\1", 7));
     for (int i = 0; i < profileSegments; ++i)
-        jpeg += Segment(0xE2, "ICC_PROFILE" + std::string(65533 - 11, '\x33'));
+        jpeg += JpegSegment(0xE2, "ICC_PROFILE" + std::string(65533 - 11, '\x33'));
     return jpeg +
-           Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(orientation, bigEndian));
+           JpegSegment(0xE1,
+                       std::string("Exif\0\0", 6) + TiffWithOrientation(orientation, bigEndian));
 }
 
 // A WebP file: its first chunk, pictureBytes of picture data, then an EXIF chunk with or
@@ -86,13 +68,6 @@ std::string WebPHeadWithOrientation(unsigned orientation, bool prefixed, size_t 
     std::string riff = "RIFF";
     PutU32(riff, static_cast<unsigned>(chunks.size() + 4), false);
     return riff + "WEBP" + chunks;
-}
-
-std::string PngChunk(const char* type, const std::string& body) {
-    std::string bytes;
-    PutU32(bytes, static_cast<unsigned>(body.size()), true);
-    PutU32(bytes, Crc32(type + body), true);
-    return bytes.substr(0, 4) + type + body + bytes.substr(4);
 }
 
 // A PNG file's chunks: a header, pictureBytes of picture data, and an eXIf chunk before or
@@ -143,12 +118,13 @@ TEST(ReadOrientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
 
 TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
     const std::string good = JpegHeadWithOrientation(6, false);
-    const std::string sos = std::string("\xFF\xD8", 2) + Segment(0xDA, "xx") +
-                            Segment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(6, false));
+    const std::string sos =
+        std::string("\xFF\xD8", 2) + JpegSegment(0xDA, "xx") +
+        JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffWithOrientation(6, false));
     const std::pair<const char*, std::string> cases[] = {
         {"empty", ""},
         {"not an image", "hello, world"},
-        {"JPEG without Exif", std::string("\xFF\xD8", 2) + Segment(0xE0, "JFIF")},
+        {"JPEG without Exif", std::string("\xFF\xD8", 2) + JpegSegment(0xE0, "JFIF")},
         {"cut inside the Exif segment", good.substr(0, good.size() - 9)},
         {"cut inside the header", good.substr(0, 3)},
         {"Exif after the picture data starts", sos},
@@ -220,7 +196,7 @@ void SaveOrientedJpeg(const std::wstring& path, int orientation, UINT width, UIN
     std::string jpeg = ReadBytes(path);
     ASSERT_EQ(jpeg.compare(0, 2, "\xFF\xD8"), 0);
     WriteBytes(path, jpeg.substr(0, 2) +
-                         Segment(0xE1, std::string("Exif\0\0", 6) +
+                         JpegSegment(0xE1, std::string("Exif\0\0", 6) +
                                            TiffWithOrientation(static_cast<unsigned>(orientation), false)) +
                          jpeg.substr(2));
 }

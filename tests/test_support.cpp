@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -345,6 +346,14 @@ DWORD CountOpenHandles() {
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     }
     return count;
+}
+
+SIZE_T PeakMemory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    // Wine counts committed memory only as the pagefile usage.
+    return std::max(counters.PeakPagefileUsage, counters.PeakWorkingSetSize);
 }
 
 std::vector<DWORD> ChildProcesses() {

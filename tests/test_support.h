@@ -109,6 +109,9 @@ bool RunHostScript(const std::wstring& folder, const std::string& script);
 // The handles this process has open.
 DWORD CountOpenHandles();
 
+// The most memory this process has had in use at once.
+SIZE_T PeakMemory();
+
 // The processes this one has started, as the platform lists them.
 std::vector<DWORD> ChildProcesses();
 
