@@ -1,0 +1,58 @@
+// What the container readers and writers share: integers at either byte order, and EXIF as
+// containers hold it.
+#pragma once
+
+#include "metadata.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+inline uint32_t BigEndian16(const uint8_t* at) { return static_cast<uint32_t>(at[0]) << 8 | at[1]; }
+
+inline uint32_t BigEndian32(const uint8_t* at) {
+    return BigEndian16(at) << 16 | BigEndian16(at + 2);
+}
+
+inline uint32_t LittleEndian32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[3]) << 24 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[1]) << 8 | at[0];
+}
+
+inline void PutBigEndian16(std::vector<uint8_t>& out, size_t value) {
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+inline void PutBigEndian32(std::vector<uint8_t>& out, size_t value) {
+    PutBigEndian16(out, (value >> 16) & 0xFFFF);
+    PutBigEndian16(out, value & 0xFFFF);
+}
+
+inline void Append(std::vector<uint8_t>& out, const void* data, size_t size) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+}
+
+inline bool StartsWith(const uint8_t* data, size_t size, const char* prefix, size_t prefixSize) {
+    return size >= prefixSize && std::memcmp(data, prefix, prefixSize) == 0;
+}
+
+// JPEG's APP1 marks its EXIF with this; other containers' writers sometimes keep it.
+constexpr char kExifPrefix[] = "Exif\0";  // with the terminator: "Exif\0\0"
+constexpr size_t kExifPrefixSize = 6;
+
+// EXIF as PhotoMetadata holds it: the optional "Exif\0\0" dropped, and nothing unless the rest
+// is TIFF-structured and within its bound.
+inline std::string TiffStructuredExif(const uint8_t* data, size_t size) {
+    if (StartsWith(data, size, kExifPrefix, kExifPrefixSize)) {
+        data += kExifPrefixSize;
+        size -= kExifPrefixSize;
+    }
+    if (size > kMaxExifBytes || !(StartsWith(data, size, "II*\0", 4) ||
+                                  StartsWith(data, size, "MM\0*", 4)))
+        return {};
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
