@@ -79,7 +79,8 @@ std::string JoinIccChunks(std::vector<IccChunk> chunks) {
               [](const IccChunk& a, const IccChunk& b) { return a.sequence < b.sequence; });
     std::string profile;
     for (size_t i = 0; i < chunks.size(); ++i) {
-        if (chunks[i].sequence != i + 1 || chunks[i].count != chunks[0].count) return {};
+        if (size_t{chunks[i].sequence} != i + 1 || chunks[i].count != chunks[0].count)
+            return {};
         if (chunks[i].size > kMaxIccBytes - profile.size()) return {};
         profile.append(reinterpret_cast<const char*>(chunks[i].data), chunks[i].size);
     }
