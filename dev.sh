@@ -15,7 +15,8 @@ quiet() { # run a noisy step; show its output only when it fails
 }
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
-          fonts-wqy-microhei fonts-dejavu-core dpkg-dev zip unzip imagemagick gnuplot-nox python3 zzuf)
+          fonts-wqy-microhei fonts-dejavu-core dpkg-dev zip unzip imagemagick gnuplot-nox python3 zzuf
+          libimage-exiftool-perl webp icc-profiles-free colord-data)
 
 install_packages() {
     local missing=()

@@ -1,0 +1,50 @@
+# shellcheck shell=bash
+# Shared by make_photos.sh and photo_fidelity_test.sh (sourced): the independent readers,
+# ImageMagick for pixels and exiftool for what a file says about them.
+
+# /usr/local/bin/convert may be a stand-in that passes calls on; the real ImageMagick is
+# called by its own name so that -profile surely transforms.
+im_convert=$(command -v convert-im6.q16 || echo /usr/bin/convert)
+im_compare=$(command -v compare-im6.q16 || echo /usr/bin/compare)
+for tool in "$im_convert" "$im_compare" exiftool; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (./dev.sh installs it)" >&2; exit 1; }
+done
+
+# A profile shipped by icc-profiles-free or colord-data, by the end of its path.
+profile_path() {
+    local listing
+    listing=$(dpkg -L icc-profiles-free colord-data 2>/dev/null || true)
+    grep -m1 "/$1\$" <<<"$listing" ||
+        { echo "FAIL: no $1 (./dev.sh installs icc-profiles-free and colord-data)" >&2; return 1; }
+}
+srgb_icc=$(profile_path colord/sRGB.icc)
+
+# ImageMagick's operator that shows a picture as a viewer honouring EXIF orientation does.
+orientation_operator() {
+    case "$1" in
+        2) echo -flop ;; 3) echo "-rotate 180" ;; 4) echo -flip ;; 5) echo -transpose ;;
+        6) echo "-rotate 90" ;; 7) echo -transverse ;; 8) echo "-rotate 270" ;; *) echo ;;
+    esac
+}
+
+# file's first picture in sRGB as an 8-bit PNG, through the ICC profile in icc (empty: taken as
+# sRGB), turned as orientation (1..8, default 1) says; prints its width and height.
+to_srgb() { # <file> <out> <icc file> [orientation]
+    local profile=()
+    [ -s "$3" ] && profile=(-profile "$3" -profile "$srgb_icc")
+    # shellcheck disable=SC2046 # the operator is one or two words
+    "$im_convert" -quiet "$1[0]" -strip "${profile[@]}" $(orientation_operator "${4:-1}") \
+        -alpha off -depth 8 -write "PNG24:$2" -format '%w %h\n' info:
+}
+
+# Mean absolute error of picture b against a, of the same size, in percent of full scale.
+mae_percent() {
+    # compare's exit status says whether the pictures differ at all.
+    { "$im_compare" -metric MAE "$1" "$2" null: 2>&1 || true; } |
+        sed -n 's/.*(\([0-9.e+-]*\)).*/\1/p' | awk '{ printf "%.2f\n", $1 * 100 }'
+}
+
+# exiftool's listing of a file, one "[group] tag : value" a line, numbers as stored.
+listing() { exiftool -a -G1 -s -n "$1"; }
+# A tag's first value in a listing; composite tags are exiftool's own inventions.
+value() { awk -v tag="$2" '$1 != "[Composite]" && $2 == tag { sub(/^[^:]*: /, ""); print; exit }' <<<"$1"; }
