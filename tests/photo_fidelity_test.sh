@@ -65,8 +65,8 @@ for format in "${formats[@]}"; do
     echo "$format: $(grep -a '转换完成' "$log" || echo 'no end line in the log'), $(( $(date +%s) - started )) s"
 done
 
-# exiftool once over inputs and outputs: beside each file (below meta/), its listing and its
-# ICC profile as exiftool extracts it.
+# exiftool once over inputs and outputs: for each file, at its path below meta/, its listing
+# and its ICC profile as exiftool extracts it.
 (cd "$work" && exiftool -q -r -a -G1 -s -n -w 'meta/%d%f.%e.tags' photos "${formats[@]}" &&
     exiftool -q -q -r -b -ICC_Profile -w 'meta/%d%f.%e.icc' photos "${formats[@]}")
 count() { grep -c -E "$2" <<<"$1" || true; }
