@@ -55,7 +55,8 @@ for format in "${formats[@]}"; do
     log=$work/$format.log
     if ! "$here/../scripts/wine-run" "$build/tools/vorandel_drive.exe" \
             "$(windows_path "$build/ui/Vorandel.exe")" "$(windows_path "$photos")" \
-            --format "$format" --quality 95 --timeout 120 >"$log" 2>&1; then
+            --format "$format" --quality 95 --timeout 120 >"$log" 2>&1 ||
+            [ ! -d "$photos/converted_images" ]; then
         cat "$log"
         echo "FAIL: the run to $format did not complete" >&2
         exit 1
