@@ -132,3 +132,21 @@ void Patch32(Sample& sample, size_t at, uint32_t value, bool bigEndian) {
 
 static_assert(sizeof kCameraMakerNote > 40, "the MakerNote sample is 40 bytes");
 static_assert(sizeof kCameraThumbnail > 64, "the thumbnail sample is 64 bytes");
+
+const TiffDirectory* Sub(const TiffDirectory& directory, uint16_t tag) {
+    for (const TiffDirectory& sub : directory.subDirectories)
+        if (sub.tag == tag) return &sub;
+    return nullptr;
+}
+
+std::string Value(const TiffDirectory& directory, uint16_t tag) {
+    const TiffEntry* entry = FindTiffEntry(directory, tag);
+    return entry ? entry->value : "<none>";
+}
+
+std::string Number(const TiffDirectory& directory, uint16_t tag, bool bigEndian) {
+    const TiffEntry* entry = FindTiffEntry(directory, tag);
+    uint32_t number = 0;
+    if (!entry || !TiffEntryNumber(*entry, bigEndian, number)) return "none";
+    return (entry->type == kTypeShort ? "SHORT " : "LONG ") + std::to_string(number);
+}

@@ -1,6 +1,9 @@
 // TIFF-structured bytes laid out by hand for the metadata tests, independently of the
-// engine's own writer: every directory's table first, then the values, then the thumbnail.
+// engine's own writer: every directory's table first, then the values, then the thumbnail;
+// and what the tests read back from a parsed structure.
 #pragma once
+
+#include "tiff_structure.h"
 
 #include <cstdint>
 #include <map>
@@ -49,3 +52,10 @@ extern const char kCameraThumbnail[];  // 64 bytes
 
 void Patch16(Sample& sample, size_t at, uint32_t value, bool bigEndian);
 void Patch32(Sample& sample, size_t at, uint32_t value, bool bigEndian);
+
+// The sub-directory a directory points to with tag, or null.
+const TiffDirectory* Sub(const TiffDirectory& directory, uint16_t tag);
+// The value bytes of the entry with tag, or "<none>".
+std::string Value(const TiffDirectory& directory, uint16_t tag);
+// "SHORT n" or "LONG n" for the entry with tag, or "none".
+std::string Number(const TiffDirectory& directory, uint16_t tag, bool bigEndian);

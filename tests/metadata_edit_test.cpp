@@ -12,12 +12,6 @@
 
 namespace {
 
-const TiffDirectory* Sub(const TiffDirectory& directory, uint16_t tag) {
-    for (const TiffDirectory& sub : directory.subDirectories)
-        if (sub.tag == tag) return &sub;
-    return nullptr;
-}
-
 // Every entry's type, count and value but those named.
 std::vector<std::string> Entries(const TiffDirectory& directory, std::vector<uint16_t> except = {}) {
     std::vector<std::string> out;
@@ -27,13 +21,6 @@ std::vector<std::string> Entries(const TiffDirectory& directory, std::vector<uin
                           std::to_string(e.count) + ":" + e.value);
     std::sort(out.begin(), out.end());
     return out;
-}
-
-std::string Number(const TiffDirectory& directory, uint16_t tag, bool bigEndian) {
-    const TiffEntry* entry = FindTiffEntry(directory, tag);
-    uint32_t number = 0;
-    if (!entry || !TiffEntryNumber(*entry, bigEndian, number)) return "none";
-    return (entry->type == kTypeShort ? "SHORT " : "LONG ") + std::to_string(number);
 }
 
 struct OutputSize {

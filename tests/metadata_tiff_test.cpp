@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,23 +50,6 @@ TiffStructure Parsed(const std::string& bytes) {
     TiffStructure tiff;
     EXPECT_TRUE(ParseTiff(bytes, tiff));
     return tiff;
-}
-
-const TiffDirectory* Sub(const TiffDirectory& directory, uint16_t tag) {
-    for (const TiffDirectory& sub : directory.subDirectories)
-        if (sub.tag == tag) return &sub;
-    return nullptr;
-}
-
-std::string Value(const TiffDirectory* directory, uint16_t tag) {
-    const TiffEntry* entry = directory ? FindTiffEntry(*directory, tag) : nullptr;
-    return entry ? entry->value : "<none>";
-}
-
-uint32_t Number(const TiffDirectory* directory, uint16_t tag, bool bigEndian) {
-    const TiffEntry* entry = directory ? FindTiffEntry(*directory, tag) : nullptr;
-    uint32_t number = 0;
-    return entry && TiffEntryNumber(*entry, bigEndian, number) ? number : 0xDEAD;
 }
 
 uint32_t Load32(const std::string& bytes, size_t at, bool bigEndian) {
@@ -111,16 +95,16 @@ TEST(ParseTiff, ReadsEveryDirectoryOfACamerasExifInBothByteOrders) {
         ASSERT_TRUE(exif && gps && interop);
         EXPECT_EQ(tiff.bigEndian, big);
         EXPECT_EQ(tiff.ifd0.entries.size(), 9u);  // its pointers are sub-directories instead
-        EXPECT_EQ(Value(&tiff.ifd0, 271), Str("Vorandel Cam\0", 13));
-        EXPECT_EQ(Number(&tiff.ifd0, kTagOrientation, big), 6u);
-        EXPECT_EQ(Number(&tiff.ifd0, kTagImageWidth, big), 4000u);
-        EXPECT_EQ(Value(&tiff.ifd0, 282), o.Rational(300, 1));
+        EXPECT_EQ(Value(tiff.ifd0, 271), Str("Vorandel Cam\0", 13));
+        EXPECT_EQ(Number(tiff.ifd0, kTagOrientation, big), "SHORT 6");
+        EXPECT_EQ(Number(tiff.ifd0, kTagImageWidth, big), "LONG 4000");
+        EXPECT_EQ(Value(tiff.ifd0, 282), o.Rational(300, 1));
         EXPECT_EQ(exif->entries.size(), 11u);
-        EXPECT_EQ(Value(exif, 37500), Str(kCameraMakerNote, 40));
-        EXPECT_EQ(Value(exif, 37377), o.Rational(0xFFFFFFF8, 1));
-        EXPECT_EQ(Value(gps, 2), o.Rational(48, 1) + o.Rational(51, 1) + o.Rational(2400, 100));
-        EXPECT_EQ(Value(gps, 0), Str("\2\3\0\0", 4));
-        EXPECT_EQ(Value(interop, 1), Str("R98\0", 4));
+        EXPECT_EQ(Value(*exif, 37500), Str(kCameraMakerNote, 40));
+        EXPECT_EQ(Value(*exif, 37377), o.Rational(0xFFFFFFF8, 1));
+        EXPECT_EQ(Value(*gps, 2), o.Rational(48, 1) + o.Rational(51, 1) + o.Rational(2400, 100));
+        EXPECT_EQ(Value(*gps, 0), Str("\2\3\0\0", 4));
+        EXPECT_EQ(Value(*interop, 1), Str("R98\0", 4));
         EXPECT_EQ(tiff.ifd1.entries.size(), 3u);
         ASSERT_EQ(tiff.thumbnail.size(), 1u);
         EXPECT_EQ(tiff.thumbnail[0], Str(kCameraThumbnail, 64));
@@ -166,7 +150,7 @@ TEST(SwapTiffByteOrder, TurnsABigEndianStructureIntoTheLittleEndianOneAndBack) {
     turned.bigEndian = false;
     EXPECT_EQ(SerializeTiff(turned), SerializeTiff(little));
     // ASCII, BYTE and UNDEFINED stay as they are: the MakerNote among them.
-    EXPECT_EQ(Value(Sub(turned.ifd0, kTagExifDirectory), 37500), Str(kCameraMakerNote, 40));
+    EXPECT_EQ(Value(*Sub(turned.ifd0, kTagExifDirectory), 37500), Str(kCameraMakerNote, 40));
     SwapTiffByteOrder(turned.ifd0);
     SwapTiffByteOrder(turned.ifd1);
     turned.bigEndian = true;
@@ -295,6 +279,48 @@ TEST(ParseTiff, ValuesSharedBeyondTheDataSizeAreLeftOut) {
     EXPECT_EQ(tiff.ifd0.entries.size(), 1u);
 }
 
+TEST(ParseTiff, AFullDirectoryIsReadAndWrittenWhole) {
+    // Every tag but the three pointers, two of them twice: as many entries as a table holds.
+    std::vector<SampleEntry> entries;
+    for (uint32_t tag = 0; tag <= 0xFFFF; ++tag)
+        if (tag != kTagExifDirectory && tag != kTagGpsDirectory && tag != kTagInteroperabilityDirectory)
+            entries.push_back({static_cast<uint16_t>(tag), 3, 1, Order{true}.U16(tag)});
+    entries.push_back(entries[0]);
+    entries.push_back(entries[1]);
+    ASSERT_EQ(entries.size(), 0xFFFFu);
+    TiffStructure tiff = Parsed(BuildSample(true, {{"ifd0", entries}}).bytes);
+    EXPECT_EQ(tiff.ifd0.entries.size(), 0xFFFFu - 2);
+    EXPECT_EQ(Flatten(Parsed(SerializeTiff(tiff))), Flatten(tiff));
+}
+
+TEST(ParseTiff, ReadsAThumbnailInStripsUpToItsBound) {
+    for (uint32_t strips : {2u, 1024u, 1025u}) {
+        SCOPED_TRACE(strips);
+        Order o{true};
+        auto build = [&](uint32_t dataAt) {
+            std::string offsets, lengths;
+            for (uint32_t i = 0; i < strips; ++i) {
+                offsets += o.U32(dataAt + 2 * i);
+                lengths += o.U16(2);
+            }
+            return BuildSample(true, {{"ifd0", {{274, 3, 1, o.U16(1)}}},
+                                      {"ifd1", {{273, 4, strips, offsets}, {279, 3, strips, lengths}}}});
+        };
+        Sample sample = build(static_cast<uint32_t>(build(0).bytes.size()));
+        for (uint32_t i = 0; i < strips; ++i) sample.bytes += o.U16(i);
+        TiffStructure tiff = Parsed(sample.bytes);
+        if (strips > 1024) {
+            EXPECT_TRUE(tiff.ifd1.entries.empty());
+            continue;
+        }
+        ASSERT_EQ(tiff.thumbnail.size(), strips);
+        EXPECT_EQ(tiff.thumbnail.back(), o.U16(strips - 1));
+        TiffStructure again = Parsed(SerializeTiff(tiff));
+        EXPECT_EQ(again.thumbnail, tiff.thumbnail);
+        EXPECT_EQ(Value(again.ifd1, 279), Value(tiff.ifd1, 279));
+    }
+}
+
 // A two-page TIFF file: a first directory laying out 2 x 2 pixels and describing them, with
 // its own ICC profile, XMP, EXIF and GPS directories; and a second page.
 Sample TiffFile(bool big, const std::string& icc = "old profile", const std::string& xmp = "<old/>") {
@@ -374,9 +400,9 @@ TEST(ReadTiffMetadata, TakesEachPieceOfTheFirstDirectoryOnItsOwn) {
         TiffStructure exif = Parsed(metadata.exif);
         EXPECT_EQ(exif.bigEndian, c.bigEndian);
         EXPECT_EQ(Tags(exif.ifd0), c.exifTags);
-        EXPECT_EQ(Value(&exif.ifd0, 271), Str("Maker\0", 6));
+        EXPECT_EQ(Value(exif.ifd0, 271), Str("Maker\0", 6));
         if (const TiffDirectory* sub = Sub(exif.ifd0, kTagExifDirectory)) {
-            EXPECT_EQ(Value(sub, 36867), Str("2020:01:02 03:04:05\0", 20));
+            EXPECT_EQ(Value(*sub, 36867), Str("2020:01:02 03:04:05\0", 20));
         }
     }
 }
@@ -391,6 +417,22 @@ std::vector<uint16_t> FirstDirectoryTags(const std::vector<uint8_t>& file) {
     EXPECT_TRUE(std::is_sorted(tags.begin(), tags.end()));
     EXPECT_EQ(std::adjacent_find(tags.begin(), tags.end()), tags.end());
     return tags;
+}
+
+// What a TIFF file gives back as EXIF holds the given EXIF's descriptive tags and its EXIF and
+// GPS directories whole, in the file's byte order.
+void ExpectCarried(const std::string& back, const std::string& given) {
+    TiffStructure exif = Parsed(back), expected = Parsed(given);
+    if (exif.bigEndian != expected.bigEndian) SwapTiffByteOrder(expected.ifd0);
+    for (const TiffEntry& entry : expected.ifd0.entries) {
+        if (!IsTiffLayoutTag(entry.tag)) {
+            EXPECT_EQ(Value(exif.ifd0, entry.tag), entry.value) << entry.tag;
+        }
+    }
+    for (uint16_t tag : {kTagExifDirectory, kTagGpsDirectory}) {
+        ASSERT_TRUE(Sub(exif.ifd0, tag) && Sub(expected.ifd0, tag)) << tag;
+        EXPECT_EQ(Flatten(*Sub(exif.ifd0, tag), "sub"), Flatten(*Sub(expected.ifd0, tag), "sub"));
+    }
 }
 
 TEST(WriteTiffMetadata, MergesIntoTheFirstDirectoryInEitherByteOrderWithoutMovingTheImage) {
@@ -415,22 +457,17 @@ TEST(WriteTiffMetadata, MergesIntoTheFirstDirectoryInEitherByteOrderWithoutMovin
             ASSERT_TRUE(ReadTiffFirstDirectory(file.data(), file.size(), first));
             EXPECT_EQ(first.next, sample.tableAt.at("ifd1"));
             const TiffDirectory& d = first.directory;
-            EXPECT_EQ(Number(&d, kTagImageWidth, fileBig), 2u);  // the image's own, not the EXIF's
-            EXPECT_EQ(Value(&d, 273), Order{fileBig}.U32(8));
-            EXPECT_EQ(Value(&d, 271), Str("Vorandel Cam\0", 13));  // the photo's over the file's
-            EXPECT_EQ(Value(&d, 282), Order{fileBig}.Rational(300, 1));
-            EXPECT_EQ(Value(&d, 305), Str("Tool\0", 5));  // the file's where the photo has none
-            EXPECT_EQ(Number(&d, kTagOrientation, fileBig), 1u);
+            EXPECT_EQ(Number(d, kTagImageWidth, fileBig), "SHORT 2");  // the image's own, not the EXIF's
+            EXPECT_EQ(Value(d, 273), Order{fileBig}.U32(8));
+            EXPECT_EQ(Value(d, 271), Str("Vorandel Cam\0", 13));  // the photo's over the file's
+            EXPECT_EQ(Value(d, 282), Order{fileBig}.Rational(300, 1));
+            EXPECT_EQ(Value(d, 305), Str("Tool\0", 5));  // the file's where the photo has none
+            EXPECT_EQ(Number(d, kTagOrientation, fileBig), "SHORT 1");
 
             PhotoMetadata back = ReadTiffMetadata(file.data(), file.size());
             EXPECT_EQ(back.icc, given.icc);
             EXPECT_EQ(back.xmp, given.xmp);
-            TiffStructure exif = Parsed(back.exif), expected = Parsed(given.exif);
-            if (exifBig != fileBig) SwapTiffByteOrder(expected.ifd0);
-            EXPECT_EQ(Flatten(*Sub(exif.ifd0, kTagExifDirectory), "exif"),
-                      Flatten(*Sub(expected.ifd0, kTagExifDirectory), "exif"));
-            EXPECT_EQ(Flatten(*Sub(exif.ifd0, kTagGpsDirectory), "gps"),
-                      Flatten(*Sub(expected.ifd0, kTagGpsDirectory), "gps"));
+            ExpectCarried(back.exif, given.exif);
 
             // Writing again replaces what the first writing added.
             std::vector<uint8_t> twice = file;
@@ -475,6 +512,19 @@ TEST(WriteTiffMetadata, LeavesWhatIsNotAReadableTiffUnchanged) {
     }
 }
 
+// The value of a property as GDI+ reads it from the file.
+std::string GdiplusProperty(const std::wstring& path, PROPID id) {
+    GpImage* loaded = nullptr;
+    if (GdipLoadImageFromFile(path.c_str(), &loaded) != Ok) return "<not loaded>";
+    ImagePtr image(loaded);
+    UINT size = 0;
+    if (GdipGetPropertyItemSize(image.get(), id, &size) != Ok || size < sizeof(PropertyItem)) return "<none>";
+    std::vector<uint64_t> buffer(size / 8 + 1);
+    PropertyItem* item = reinterpret_cast<PropertyItem*>(buffer.data());
+    if (GdipGetPropertyItem(image.get(), id, size, item) != Ok) return "<none>";
+    return std::string(static_cast<const char*>(item->value), item->length);
+}
+
 TEST(WriteTiffMetadata, GdiplusTiffStillDecodesToTheSamePixelsAndGivesItsMetadataBack) {
     TempDir dir;
     SaveTestImage(dir / L"plain.tiff", L"image/tiff", 16, 12);
@@ -494,21 +544,14 @@ TEST(WriteTiffMetadata, GdiplusTiffStillDecodesToTheSamePixelsAndGivesItsMetadat
     Pixels after = DecodePixels(dir / L"rich.tiff");
     EXPECT_EQ(after.size, before.size);
     EXPECT_EQ(after.argb, before.argb);
+    // Wine's GDI+ reads the first directory's tags of a TIFF but not its EXIF directory's.
+    EXPECT_EQ(GdiplusProperty(dir / L"rich.tiff", PropertyTagEquipMake), Str("Vorandel Cam\0", 13));
 
     FirstDirectoryTags(file);
     PhotoMetadata back = ReadTiffMetadata(file.data(), file.size());
     EXPECT_EQ(back.icc, given.icc);
     EXPECT_EQ(back.xmp, given.xmp);
-    TiffStructure exif = Parsed(back.exif), expected = Parsed(given.exif);
-    if (exif.bigEndian != expected.bigEndian) SwapTiffByteOrder(expected.ifd0);
-    for (const TiffEntry& entry : expected.ifd0.entries)
-        if (!IsTiffLayoutTag(entry.tag)) {
-            EXPECT_EQ(Value(&exif.ifd0, entry.tag), entry.value) << entry.tag;
-        }
-    EXPECT_EQ(Flatten(*Sub(exif.ifd0, kTagExifDirectory), "exif"),
-              Flatten(*Sub(expected.ifd0, kTagExifDirectory), "exif"));
-    EXPECT_EQ(Flatten(*Sub(exif.ifd0, kTagGpsDirectory), "gps"),
-              Flatten(*Sub(expected.ifd0, kTagGpsDirectory), "gps"));
+    ExpectCarried(back.exif, given.exif);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "tiff_structure.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 

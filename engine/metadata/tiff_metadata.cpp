@@ -3,6 +3,8 @@
 #include "tiff_structure.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 namespace {
 
@@ -15,13 +17,6 @@ std::string Block(const TiffDirectory& directory, uint16_t tag, size_t maxBytes)
     const TiffEntry* entry = FindTiffEntry(directory, tag);
     if (!entry || TiffTypeSize(entry->type) != 1 || entry->value.size() > maxBytes) return "";
     return entry->value;
-}
-
-void SetEntry(TiffDirectory& directory, TiffEntry entry) {
-    if (TiffEntry* existing = FindTiffEntry(directory, entry.tag))
-        *existing = std::move(entry);
-    else
-        directory.entries.push_back(std::move(entry));
 }
 
 TiffEntry BlockEntry(uint16_t tag, uint16_t type, const std::string& bytes) {
@@ -52,15 +47,19 @@ bool WriteTiffMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
     TiffFirstDirectory first;
     if (!ReadTiffFirstDirectory(file.data(), file.size(), first)) return false;
     TiffDirectory& directory = first.directory;
-    if (!metadata.icc.empty()) SetEntry(directory, BlockEntry(kTagIcc, kTypeUndefined, metadata.icc));
-    if (!metadata.xmp.empty()) SetEntry(directory, BlockEntry(kTagXmp, kTypeByte, metadata.xmp));
+    std::map<uint16_t, TiffEntry> entries;  // later ones replace earlier ones of their tag
+    for (TiffEntry& entry : directory.entries) entries[entry.tag] = std::move(entry);
+    if (!metadata.icc.empty()) entries[kTagIcc] = BlockEntry(kTagIcc, kTypeUndefined, metadata.icc);
+    if (!metadata.xmp.empty()) entries[kTagXmp] = BlockEntry(kTagXmp, kTypeByte, metadata.xmp);
     TiffStructure exif;
     if (!metadata.exif.empty() && ParseTiff(metadata.exif, exif)) {
         if (exif.bigEndian != first.bigEndian) SwapTiffByteOrder(exif.ifd0);
         for (TiffEntry& entry : exif.ifd0.entries)
-            if (IsDescriptive(entry)) SetEntry(directory, std::move(entry));
+            if (IsDescriptive(entry)) entries[entry.tag] = std::move(entry);
         directory.subDirectories = std::move(exif.ifd0.subDirectories);
     }
+    directory.entries.clear();
+    for (auto& tagged : entries) directory.entries.push_back(std::move(tagged.second));
     size_t end = file.size() + (file.size() & 1);
     if (end > 0xFFFFFFFFu) return false;
     std::string written =

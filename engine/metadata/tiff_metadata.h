@@ -17,5 +17,6 @@ PhotoMetadata ReadTiffMetadata(const uint8_t* data, size_t size);
 // one-page TIFF as just encoded: the ICC profile and XMP as their tags, and the EXIF's
 // descriptive tags with its EXIF and GPS directories. A piece given replaces the file's own;
 // tags laying out the image stay the file's. The image data stays in place: the new directory
-// goes at the end of the file. False, with file unchanged, when it is not a readable TIFF.
+// goes at the end of the file. False, with file unchanged, when it is not a readable TIFF or
+// the merged directory would hold more entries than a directory can.
 bool WriteTiffMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata);

@@ -1,6 +1,7 @@
 #include "tiff_structure.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 namespace {
@@ -14,8 +15,11 @@ constexpr uint16_t kTypeSRational = 10;
 constexpr uint16_t kTypeIfd = 13;
 
 // Values of a sane structure never overlap, so together they fit in its bytes; only a hostile
-// one makes many entries share one large value.
+// one makes many entries share one large value. Beyond a few pieces of metadata at their
+// bounds, a whole file's first directory holds nothing worth copying.
 constexpr size_t kMaxValueBytes = 16u << 20;
+// A thumbnail is a JPEG or at most a strip per row of a small picture.
+constexpr size_t kMaxThumbnailBlocks = 1024;
 
 uint16_t Load16(const uint8_t* at, bool bigEndian) {
     return bigEndian ? static_cast<uint16_t>(at[0] << 8 | at[1])
@@ -100,13 +104,12 @@ bool ReadDirectory(Reader& reader, uint32_t offset, const std::vector<uint16_t>&
     size_t count = reader.U16(offset);
     size_t table = static_cast<size_t>(offset) + 2;
     if (!reader.Fits(table, count * 12)) return false;
+    std::vector<bool> seen(0x10000);  // a full table of one tag each must not take quadratic time
     for (size_t i = 0; i < count; ++i) {
         size_t at = table + i * 12;
         uint16_t tag = reader.U16(at);
-        bool seen = FindTiffEntry(directory, tag) != nullptr ||
-                    std::any_of(directory.subDirectories.begin(), directory.subDirectories.end(),
-                                [tag](const TiffDirectory& sub) { return sub.tag == tag; });
-        if (seen) continue;
+        if (seen[tag]) continue;
+        seen[tag] = true;
         if (std::find(subTags.begin(), subTags.end(), tag) != subTags.end()) {
             TiffDirectory sub;
             sub.tag = tag;
@@ -125,6 +128,18 @@ bool ReadDirectory(Reader& reader, uint32_t offset, const std::vector<uint16_t>&
     return true;
 }
 
+// The index-th value of a SHORT or LONG entry.
+bool NumberAt(const TiffEntry& entry, size_t index, bool bigEndian, uint32_t& number) {
+    const uint8_t* value = reinterpret_cast<const uint8_t*>(entry.value.data());
+    if (entry.type == kTypeShort && entry.value.size() >= 2 * (index + 1))
+        number = Load16(value + 2 * index, bigEndian);
+    else if (entry.type == kTypeLong && entry.value.size() >= 4 * (index + 1))
+        number = Load32(value + 4 * index, bigEndian);
+    else
+        return false;
+    return true;
+}
+
 // The blocks IFD1's offsets point to; false when they cannot all be read.
 bool ReadThumbnail(Reader& reader, const TiffDirectory& ifd1, std::vector<std::string>& blocks) {
     const TiffEntry* offsets = FindTiffEntry(ifd1, kTagThumbnailOffset);
@@ -134,17 +149,14 @@ bool ReadThumbnail(Reader& reader, const TiffDirectory& ifd1, std::vector<std::s
         lengths = FindTiffEntry(ifd1, kTagStripByteCounts);
     }
     if (!offsets && !lengths) return true;
-    if (!offsets || !lengths || offsets->count != lengths->count) return false;
-    size_t offsetSize = TiffTypeSize(offsets->type), lengthSize = TiffTypeSize(lengths->type);
+    if (!offsets || !lengths || offsets->count != lengths->count ||
+        offsets->count > kMaxThumbnailBlocks)
+        return false;
     for (size_t i = 0; i < offsets->count; ++i) {
-        TiffEntry offset = *offsets, length = *lengths;
-        offset.value = offsets->value.substr(i * offsetSize, offsetSize);
-        length.value = lengths->value.substr(i * lengthSize, lengthSize);
         uint32_t at = 0, bytes = 0;
         blocks.emplace_back();
-        if (!TiffEntryNumber(offset, reader.bigEndian, at) ||
-            !TiffEntryNumber(length, reader.bigEndian, bytes) ||
-            !reader.Take(at, bytes, blocks.back()))
+        if (!NumberAt(*offsets, i, reader.bigEndian, at) ||
+            !NumberAt(*lengths, i, reader.bigEndian, bytes) || !reader.Take(at, bytes, blocks.back()))
             return false;
     }
     return true;
@@ -238,8 +250,9 @@ size_t TiffTypeSize(uint16_t type) {
 bool IsTiffLayoutTag(uint16_t tag) {
     static const uint16_t kLayout[] = {
         254, 255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 280, 281, 284,
-        288, 289, 290, 291, 292, 293, 317, 320, 322, 323, 324, 325, 330, 332, 338, 339,
-        340, 341, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521, 530, 37724};
+        288, 289, 290, 291, 292, 293, 297, 317, 320, 322, 323, 324, 325, 330, 332, 333,
+        334, 336, 338, 339, 340, 341, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521,
+        529, 530, 531, 532, 37724};
     return std::find(std::begin(kLayout), std::end(kLayout), tag) != std::end(kLayout);
 }
 
@@ -330,14 +343,7 @@ const TiffEntry* FindTiffEntry(const TiffDirectory& directory, uint16_t tag) {
 }
 
 bool TiffEntryNumber(const TiffEntry& entry, bool bigEndian, uint32_t& number) {
-    const uint8_t* value = reinterpret_cast<const uint8_t*>(entry.value.data());
-    if (entry.type == kTypeShort && entry.value.size() >= 2)
-        number = Load16(value, bigEndian);
-    else if (entry.type == kTypeLong && entry.value.size() >= 4)
-        number = Load32(value, bigEndian);
-    else
-        return false;
-    return true;
+    return NumberAt(entry, 0, bigEndian, number);
 }
 
 TiffEntry TiffNumberEntry(uint16_t tag, uint16_t type, uint32_t number, bool bigEndian) {
