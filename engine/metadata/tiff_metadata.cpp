@@ -65,6 +65,7 @@ bool WriteTiffMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
     std::string written =
         SerializeTiffDirectory(directory, first.bigEndian, static_cast<uint32_t>(end), first.next);
     if (written.empty()) return false;
+    file.reserve(end + written.size());
     file.resize(end);
     file.insert(file.end(), written.begin(), written.end());
     for (int i = 0; i < 4; ++i) {

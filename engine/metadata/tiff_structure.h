@@ -61,12 +61,13 @@ bool IsTiffLayoutTag(uint16_t tag);
 
 // Reads EXIF-like data: IFD0 with its EXIF, GPS and Interoperability directories, and IFD1
 // with its thumbnail. False when the header or IFD0's entry table cannot be read. A damaged
-// entry, directory or thumbnail is left out on its own, as is a directory met twice.
+// entry, directory or thumbnail is left out on its own, as is a directory met twice, a tag met
+// twice in a directory, and values beyond what the data's size could hold without sharing.
 bool ParseTiff(const uint8_t* data, size_t size, TiffStructure& out);
 bool ParseTiff(const std::string& data, TiffStructure& out);
 
 // A fresh structure: directories in order, entries sorted by tag, values word-aligned.
-// "" when it would outgrow 32-bit offsets.
+// "" when it would outgrow 32-bit offsets or a directory holds over 65535 entries.
 std::string SerializeTiff(const TiffStructure& tiff);
 
 // Reads a whole TIFF file's first directory with its EXIF and GPS directories; the image
@@ -74,7 +75,7 @@ std::string SerializeTiff(const TiffStructure& tiff);
 bool ReadTiffFirstDirectory(const uint8_t* data, size_t size, TiffFirstDirectory& out);
 
 // The directory as if placed at offset, its values and sub-directories after it, and next
-// as its link. "" when it would outgrow 32-bit offsets.
+// as its link. "" as SerializeTiff would give it.
 std::string SerializeTiffDirectory(const TiffDirectory& directory, bool bigEndian,
                                    uint32_t offset, uint32_t next);
 
