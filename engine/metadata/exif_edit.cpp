@@ -30,9 +30,8 @@ std::string ExifForOutput(const std::string& exif, uint32_t width, uint32_t heig
     ifd0.entries.erase(std::remove_if(ifd0.entries.begin(), ifd0.entries.end(),
                                       [](const TiffEntry& entry) { return HoldsOffsets(entry.tag); }),
                        ifd0.entries.end());
-    if (FindTiffEntry(ifd0, kTagOrientation))
-        *FindTiffEntry(ifd0, kTagOrientation) =
-            TiffNumberEntry(kTagOrientation, kTypeShort, 1, tiff.bigEndian);
+    if (TiffEntry* orientation = FindTiffEntry(ifd0, kTagOrientation))
+        *orientation = TiffNumberEntry(kTagOrientation, kTypeShort, 1, tiff.bigEndian);
     SetNumber(ifd0, kTagImageWidth, width, tiff.bigEndian);
     SetNumber(ifd0, kTagImageLength, height, tiff.bigEndian);
     for (TiffDirectory& sub : ifd0.subDirectories) {
