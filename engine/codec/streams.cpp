@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
-// One stream class for both kinds: over bytes when file is null, over the file otherwise.
+// One stream class for all kinds: over the file when there is one, else over bytes that grow
+// as they are written when there are such, else over fixed bytes that are only read.
 class CodecStream final : public IStream {
 public:
-    CodecStream(const uint8_t* data, size_t size, HANDLE file)
-        : data_(data), size_(size), file_(file) {}
+    CodecStream(const uint8_t* data, size_t size, HANDLE file, std::vector<uint8_t>* grown)
+        : data_(data), size_(size), file_(file), grown_(grown) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -35,9 +37,9 @@ public:
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override {
         ULONG done = 0;
         if (file_ == nullptr) {
-            size_t left = position_ < size_ ? size_ - position_ : 0;
+            size_t left = position_ < Size() ? Size() - position_ : 0;
             done = static_cast<ULONG>(std::min<size_t>(count, left));
-            if (done > 0) std::memcpy(buffer, data_ + position_, done);
+            if (done > 0) std::memcpy(buffer, Bytes() + position_, done);
             position_ += done;
         } else if (!ReadFile(file_, buffer, count, &done, nullptr)) {
             return STG_E_READFAULT;
@@ -47,8 +49,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) override {
         if (written) *written = 0;
-        if (file_ == nullptr) return STG_E_ACCESSDENIED;
-        if (!WriteAll(file_, static_cast<const uint8_t*>(buffer), count)) return STG_E_WRITEFAULT;
+        if (grown_ != nullptr) {
+            if (count > 0 && !Grow(position_ + count)) return STG_E_MEDIUMFULL;
+            if (count > 0) std::memcpy(grown_->data() + position_, buffer, count);
+            position_ += count;
+        } else if (file_ == nullptr) {
+            return STG_E_ACCESSDENIED;
+        } else if (!WriteAll(file_, static_cast<const uint8_t*>(buffer), count)) {
+            return STG_E_WRITEFAULT;
+        }
         if (written) *written = count;
         return S_OK;
     }
@@ -61,7 +70,7 @@ public:
         }
         long long base = origin == STREAM_SEEK_SET ? 0
                          : origin == STREAM_SEEK_CUR ? static_cast<long long>(position_)
-                         : origin == STREAM_SEEK_END ? static_cast<long long>(size_)
+                         : origin == STREAM_SEEK_END ? static_cast<long long>(Size())
                                                      : -1;
         if (base < 0 || base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
         position_ = static_cast<size_t>(base + move.QuadPart);
@@ -69,6 +78,12 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
+        if (grown_ != nullptr) {
+            if (size.QuadPart > grown_->max_size()) return STG_E_MEDIUMFULL;
+            size_t wanted = static_cast<size_t>(size.QuadPart);
+            if (wanted < grown_->size()) grown_->resize(wanted);
+            return Grow(wanted) ? S_OK : STG_E_MEDIUMFULL;
+        }
         if (file_ == nullptr) return STG_E_ACCESSDENIED;
         LARGE_INTEGER here{};
         LARGE_INTEGER end;
@@ -96,8 +111,8 @@ public:
         *stat = STATSTG{};
         stat->type = STGTY_STREAM;
         if (file_ == nullptr) {
-            stat->cbSize.QuadPart = size_;
-            stat->grfMode = STGM_READ;
+            stat->cbSize.QuadPart = Size();
+            stat->grfMode = grown_ != nullptr ? STGM_READWRITE : STGM_READ;
             return S_OK;
         }
         LARGE_INTEGER size;
@@ -109,9 +124,9 @@ public:
     HRESULT STDMETHODCALLTYPE Clone(IStream** copy) override {
         if (copy == nullptr) return E_POINTER;
         *copy = nullptr;
-        // A file has one position, which two streams would share.
-        if (file_ != nullptr) return E_NOTIMPL;
-        auto* clone = new (std::nothrow) CodecStream(data_, size_, nullptr);
+        // A file or growing bytes have one position or end, which two streams would share.
+        if (file_ != nullptr || grown_ != nullptr) return E_NOTIMPL;
+        auto* clone = new (std::nothrow) CodecStream(data_, size_, nullptr, nullptr);
         if (clone == nullptr) return E_OUTOFMEMORY;
         clone->position_ = position_;
         *copy = clone;
@@ -121,19 +136,37 @@ public:
 private:
     ~CodecStream() = default;
 
+    const uint8_t* Bytes() const { return grown_ != nullptr ? grown_->data() : data_; }
+    size_t Size() const { return grown_ != nullptr ? grown_->size() : size_; }
+    // Zeroes what a seek past the end skipped, as a file would read it.
+    bool Grow(size_t size) {
+        if (size <= grown_->size()) return true;
+        try {
+            grown_->resize(size);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     LONG refs_ = 1;
     const uint8_t* data_;
     size_t size_;
     HANDLE file_;
+    std::vector<uint8_t>* grown_;
     size_t position_ = 0;
 };
 
 }  // namespace
 
 StreamPtr StreamOverBytes(const uint8_t* data, size_t size) {
-    return StreamPtr(new (std::nothrow) CodecStream(data, size, nullptr));
+    return StreamPtr(new (std::nothrow) CodecStream(data, size, nullptr, nullptr));
 }
 
 StreamPtr StreamOverFile(HANDLE file) {
-    return StreamPtr(new (std::nothrow) CodecStream(nullptr, 0, file));
+    return StreamPtr(new (std::nothrow) CodecStream(nullptr, 0, file, nullptr));
+}
+
+StreamPtr StreamIntoBytes(std::vector<uint8_t>& bytes) {
+    return StreamPtr(new (std::nothrow) CodecStream(nullptr, 0, nullptr, &bytes));
 }
