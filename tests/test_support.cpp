@@ -176,10 +176,9 @@ void SavePixels(const std::wstring& path, const std::wstring& mimeType, const Im
     ImagePtr image = MakeBitmap(size, argb);
     ASSERT_TRUE(image);
     if (mimeType == kWebPMimeType) {
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(file.valid());
-        ASSERT_TRUE(SaveImageAsWebP(std::move(image), file.get(), 100));
+        std::vector<uint8_t> encoded;
+        ASSERT_TRUE(EncodeWebP(std::move(image), 100, encoded));
+        WriteBytes(path, std::string(encoded.begin(), encoded.end()));
         return;
     }
     if (mimeType == L"image/gif") image = ToIndexedColor(image.get());

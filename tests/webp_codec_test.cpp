@@ -94,7 +94,9 @@ bool SaveImageAsWebP(ImagePtr image, const std::wstring& path, int quality) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
-    bool saved = ::SaveImageAsWebP(std::move(image), file.get(), quality);
+    std::vector<uint8_t> encoded;
+    bool saved = EncodeWebP(std::move(image), quality, encoded) &&
+                 WriteAll(file.get(), encoded.data(), encoded.size());
     LARGE_INTEGER size{};
     GetFileSizeEx(file.get(), &size);
     file.close();

@@ -1,6 +1,5 @@
 #include "webp_codec.h"
 
-#include "files.h"
 #include "resources.h"
 
 #include <webp/decode.h>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 const wchar_t kWebPMimeType[] = L"image/webp";
@@ -117,6 +117,17 @@ bool ImportInBands(GpBitmap* bitmap, int width, int height, WebPPicture& picture
     return true;
 }
 
+// libwebp's writer: the encoded bytes straight into the caller's buffer.
+int AppendEncoded(const uint8_t* data, size_t size, const WebPPicture* picture) {
+    auto* encoded = static_cast<std::vector<uint8_t>*>(picture->custom_ptr);
+    try {
+        encoded->insert(encoded->end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+
 }  // namespace
 
 bool IsWebP(const uint8_t* data, size_t size) {
@@ -159,7 +170,7 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
     return Ok;
 }
 
-bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality) {
+bool EncodeWebP(ImagePtr image, int quality, std::vector<uint8_t>& encoded) {
     if (!image || quality < 0 || quality > 100) return false;
     ImageType type = ImageTypeUnknown;
     if (GdipGetImageType(image.get(), &type) != Ok || type != ImageTypeBitmap) return false;
@@ -175,9 +186,10 @@ bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality) {
     // negative stride, which libwebp walks as given.
     WebPConfig config;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality))) return false;
-    WebPMemoryWriter writer;
-    WebPMemoryWriterInit(&writer);
-    bool encoded = false;
+    // A second thread within the one picture; files still convert one at a time.
+    config.thread_level = 1;
+    encoded.clear();
+    bool done = false;
     {
         std::vector<uint8_t> alpha;
         WebPPictureOwner picture;
@@ -185,12 +197,10 @@ bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality) {
             ImportInBands(static_cast<GpBitmap*>(image.get()), static_cast<int>(width),
                           static_cast<int>(height), picture.get(), alpha)) {
             image.reset();
-            picture.get().writer = WebPMemoryWrite;
-            picture.get().custom_ptr = &writer;
-            encoded = WebPEncode(&config, &picture.get()) != 0;
+            picture.get().writer = AppendEncoded;
+            picture.get().custom_ptr = &encoded;
+            done = WebPEncode(&config, &picture.get()) != 0;
         }
     }
-    WebPMemoryPtr owner(writer.mem);
-    if (!encoded || writer.size == 0 || !owner) return false;
-    return WriteAll(output, owner.get(), writer.size);
+    return done && !encoded.empty();
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The MIME type of the WebP encoder that Vorandel adds after the platform's own.
 extern const wchar_t kWebPMimeType[];
@@ -23,8 +24,7 @@ GpStatus LoadWebPBitmap(const uint8_t* data, size_t size, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels);
 
 // Encodes a bitmap (not a metafile) with libwebp's lossy coder at quality (0..100), alpha
-// channel kept, and writes the result into the open file output. The bitmap is disposed of as
-// soon as libwebp holds its pixels: the encoder needs over a gigabyte at 100 megapixels with
-// alpha, and gets the picture's memory. False on any failure; nothing is written before the
-// encoding is complete.
-bool SaveImageAsWebP(ImagePtr image, HANDLE output, int quality);
+// channel kept, into encoded (replacing what it held). The bitmap is disposed of as soon as
+// libwebp holds its pixels: the encoder needs over a gigabyte at 100 megapixels with alpha,
+// and gets the picture's memory. False on any failure.
+bool EncodeWebP(ImagePtr image, int quality, std::vector<uint8_t>& encoded);
