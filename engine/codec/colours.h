@@ -1,0 +1,17 @@
+// Colours of photos that carry an ICC profile: which profiles are carried into the output,
+// and the pixels turned into sRGB for formats that cannot carry one.
+#pragma once
+
+#include "resources.h"
+
+#include <string>
+
+// True when the colour engine takes icc as the profile of RGB pixels: only such a profile
+// describes what GDI+ decodes, so only it is carried or converted from. A damaged, oversized
+// or grey, CMYK or device-link profile is not.
+bool DescribesRgbPixels(const std::string& icc);
+
+// Converts the picture's pixels in place from the colours icc describes into sRGB, for
+// formats whose files cannot say which colours they hold. The picture must not be a
+// metafile. False when the conversion failed; the pixels may then be part converted.
+bool ConvertToSrgb(GpImage* image, const std::string& icc);
