@@ -1,6 +1,7 @@
 // How pictures come out: orientation, transparency, metafiles, palettes.
 #include "codec.h"
-#include "exif.h"
+#include "exif_edit.h"
+#include "metadata.h"
 #include "gif_palette.h"
 #include "picture.h"
 
@@ -81,10 +82,11 @@ std::string PngWithOrientation(unsigned orientation, bool afterPicture, size_t p
 }
 
 int Orientation(const std::string& bytes) {
-    return ReadOrientation(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    return ExifOrientation(ReadMetadata(data, bytes.size()).exif);
 }
 
-TEST(ReadOrientation, FindsTheTagInJpegWebPPngAndTiffOfEitherByteOrder) {
+TEST(Orientation, FindsTheTagInJpegWebPPngAndTiffOfEitherByteOrder) {
     for (unsigned orientation = 1; orientation <= 8; ++orientation) {
         for (bool prefixed : {false, true})
             EXPECT_EQ(Orientation(WebPHeadWithOrientation(orientation, prefixed)),
@@ -100,7 +102,7 @@ TEST(ReadOrientation, FindsTheTagInJpegWebPPngAndTiffOfEitherByteOrder) {
 }
 
 // Where writers put it: after the picture data or the strips, far into a large file.
-TEST(ReadOrientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
+TEST(Orientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
     const size_t distance = 300 * 1024;
     const std::pair<const char*, std::string> cases[] = {
         {"WebP, EXIF chunk after the picture", WebPHeadWithOrientation(6, false, distance)},
@@ -116,7 +118,7 @@ TEST(ReadOrientation, FindsTheTagWhereverTheStructurePointsInALargeFile) {
     }
 }
 
-TEST(ReadOrientation, DamagedOrMissingDataMeansAsStored) {
+TEST(Orientation, DamagedOrMissingDataMeansAsStored) {
     const std::string good = JpegHeadWithOrientation(6, false);
     const std::string sos =
         std::string("\xFF\xD8", 2) + JpegSegment(0xDA, "xx") +

@@ -1,8 +1,10 @@
 #include "codec.h"
 
-#include "exif.h"
+#include "colours.h"
+#include "exif_edit.h"
 #include "files.h"
 #include "gif_palette.h"
+#include "metadata.h"
 #include "picture.h"
 #include "picture_size.h"
 #include "streams.h"
@@ -12,6 +14,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -54,14 +57,28 @@ ImagePtr LoadMetafile(IStream* stream) {
     return RenderMetafile(loaded);
 }
 
-// Makes the picture one that the output format shows as the user saw the input.
-bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType) {
+// The container of an output format that holds metadata; none for BMP and GIF.
+std::optional<MetadataContainer> MetadataContainerOf(const std::wstring& mimeType) {
+    if (mimeType == L"image/jpeg") return MetadataContainer::Jpeg;
+    if (mimeType == L"image/png") return MetadataContainer::Png;
+    if (mimeType == L"image/tiff") return MetadataContainer::Tiff;
+    if (mimeType == kWebPMimeType) return MetadataContainer::WebP;
+    return std::nullopt;
+}
+
+// Makes the picture one that the output format shows as the user saw the input. icc is the
+// input's profile of its RGB pixels, or empty.
+bool FitForFormat(ImagePtr& image, int orientation, const std::string& icc,
+                  const std::wstring& mimeType) {
     if (!TurnUpright(image.get(), orientation)) return false;
     bool gif = mimeType == L"image/gif";
     if ((gif || mimeType == L"image/jpeg" || mimeType == L"image/bmp") && HasAlpha(image.get())) {
         image = OnWhite(image.get());
         if (!image) return false;
     }
+    // A file that cannot say which colours it holds is shown as sRGB.
+    if (!icc.empty() && !MetadataContainerOf(mimeType) && !ConvertToSrgb(image.get(), icc))
+        return false;
     PixelFormat format = 0;
     GdipGetImagePixelFormat(image.get(), &format);
     // Wine's GIF encoder fails on 1- and 4-bit palette pictures too.
@@ -69,22 +86,49 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::wstring& mimeType
     return image != nullptr;
 }
 
-// Encodes image into the open file output, and makes it durable there before it can have its
-// name: after a power cut NTFS could otherwise leave an empty file under the final name,
-// which every later run would skip as existing. The WebP encoder disposes of the picture once
-// libwebp holds its pixels.
-bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, HANDLE output) {
-    bool saved;
+// GDI+ on Windows writes some of the decoded file's property items into what it saves, as
+// they were; what an output carries is Vorandel's to decide, alike on every platform.
+void ForgetPropertyItems(GpImage* image) {
+    UINT count = 0;
+    if (GdipGetPropertyCount(image, &count) != Ok || count == 0) return;
+    std::vector<PROPID> ids(count);
+    if (GdipGetPropertyIdList(image, count, ids.data()) != Ok) return;
+    for (PROPID id : ids) GdipRemovePropertyItem(image, id);
+}
+
+bool SaveThroughStream(GpImage* image, const CLSID& clsid, int quality, IStream* stream) {
+    ULONG qualityValue = static_cast<ULONG>(quality);
+    EncoderParameters params;
+    FillQualityParameters(params, qualityValue);
+    return stream && GdipSaveImageToStream(image, stream, &clsid, &params) == Ok;
+}
+
+// Encodes image into the open file output with the input's metadata made true to it, and
+// makes it durable there before it can have its name: after a power cut NTFS could otherwise
+// leave an empty file under the final name, which every later run would skip as existing.
+// With metadata to carry, the file is encoded in memory first, so that it reaches the disk
+// whole. The WebP encoder disposes of the picture once libwebp holds its pixels.
+bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, const std::wstring& mimeType,
+                const PhotoMetadata& metadata, HANDLE output) {
+    ForgetPropertyItems(image.get());
+    std::optional<MetadataContainer> container =
+        metadata.empty() ? std::nullopt : MetadataContainerOf(mimeType);
+    UINT width = 0;
+    UINT height = 0;
+    if (GdipGetImageWidth(image.get(), &width) != Ok || GdipGetImageHeight(image.get(), &height) != Ok)
+        return false;
+    std::vector<uint8_t> encoded;
     if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
-        saved = SaveImageAsWebP(std::move(image), output, quality);
-    } else {
-        ULONG qualityValue = static_cast<ULONG>(quality);
-        EncoderParameters params;
-        FillQualityParameters(params, qualityValue);
-        StreamPtr stream = StreamOverFile(output);
-        saved = stream && GdipSaveImageToStream(image.get(), stream.get(), &clsid, &params) == Ok;
+        if (!EncodeWebP(std::move(image), quality, encoded)) return false;
+    } else if (!container) {
+        return SaveThroughStream(image.get(), clsid, quality, StreamOverFile(output).get()) &&
+               FlushFileBuffers(output);
+    } else if (!SaveThroughStream(image.get(), clsid, quality, StreamIntoBytes(encoded).get())) {
+        return false;
     }
-    return saved && FlushFileBuffers(output);
+    // The encoder's own output is well formed; should it not be, the pixels still count.
+    if (container) WriteMetadata(encoded, *container, MetadataForOutput(metadata, width, height));
+    return WriteAll(output, encoded.data(), encoded.size()) && FlushFileBuffers(output);
 }
 
 }  // namespace
@@ -152,10 +196,12 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
         decoded(static_cast<unsigned long long>(width) * height);
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
-    // Read by Vorandel itself: GDI+ under Wine does not show a JPEG's EXIF data.
-    int orientation = ReadOrientation(input.data(), input.size());
-    return FitForFormat(image, orientation, mimeType) &&
-           EncodeInto(std::move(image), clsid, quality, output);
+    // Read by Vorandel itself: GDI+ under Wine shows no metadata, and on Windows it shows
+    // neither XMP nor a WebP's.
+    PhotoMetadata metadata = ReadMetadata(input.data(), input.size());
+    if (!DescribesRgbPixels(metadata.icc)) metadata.icc.clear();
+    return FitForFormat(image, ExifOrientation(metadata.exif), metadata.icc, mimeType) &&
+           EncodeInto(std::move(image), clsid, quality, mimeType, metadata, output);
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,

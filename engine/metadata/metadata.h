@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct PhotoMetadata {
     std::string icc;   // an ICC profile, as a .icc file holds it
@@ -23,3 +24,17 @@ constexpr size_t kMaxXmpBytes = 4u << 20;
 // What a whole file's bytes hold, told by its signature (JPEG, PNG, TIFF, WebP); nothing for
 // other files. A piece that is damaged, cut or over its bound is left out on its own.
 PhotoMetadata ReadMetadata(const uint8_t* data, size_t size);
+
+// The containers whose files hold metadata, each in its own standard place.
+enum class MetadataContainer { Jpeg, Png, Tiff, WebP };
+
+// The pieces made true to an output of width x height whose pixels already stand upright:
+// orientation normal in EXIF and XMP, the pixel sizes the output's, no EXIF thumbnail, EXIF
+// offsets laid out anew. EXIF too damaged to lay out anew is dropped.
+PhotoMetadata MetadataForOutput(const PhotoMetadata& input, uint32_t width, uint32_t height);
+
+// Puts each piece into file, a whole encoded file of container, in place of any copy the
+// encoder wrote; a piece the container cannot hold is left out. False, with file unchanged,
+// when file is not well formed.
+bool WriteMetadata(std::vector<uint8_t>& file, MetadataContainer container,
+                   const PhotoMetadata& metadata);

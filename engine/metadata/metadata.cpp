@@ -1,0 +1,44 @@
+#include "metadata.h"
+
+#include "exif_edit.h"
+#include "jpeg_metadata.h"
+#include "png_metadata.h"
+#include "tiff_metadata.h"
+#include "webp_metadata.h"
+#include "xmp_edit.h"
+
+#include <cstring>
+
+PhotoMetadata ReadMetadata(const uint8_t* data, size_t size) {
+    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+        return ReadJpegMetadata(data, size);
+    if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0) return ReadPngMetadata(data, size);
+    if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
+        return ReadWebpMetadata(data, size);
+    if (size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0))
+        return ReadTiffMetadata(data, size);
+    return {};
+}
+
+PhotoMetadata MetadataForOutput(const PhotoMetadata& input, uint32_t width, uint32_t height) {
+    PhotoMetadata output;
+    output.icc = input.icc;
+    if (!input.exif.empty()) output.exif = ExifForOutput(input.exif, width, height);
+    if (!input.xmp.empty()) output.xmp = XmpForOutput(input.xmp, width, height);
+    return output;
+}
+
+bool WriteMetadata(std::vector<uint8_t>& file, MetadataContainer container,
+                   const PhotoMetadata& metadata) {
+    switch (container) {
+    case MetadataContainer::Jpeg:
+        return WriteJpegMetadata(file, metadata);
+    case MetadataContainer::Png:
+        return WritePngMetadata(file, metadata);
+    case MetadataContainer::Tiff:
+        return WriteTiffMetadata(file, metadata);
+    case MetadataContainer::WebP:
+        return WriteWebpMetadata(file, metadata);
+    }
+    return false;
+}
