@@ -41,7 +41,10 @@ odd/damaged_exif.jpg        BMP,GIF             none  -     -
 '
 formats=(BMP GIF JPEG PNG TIFF WEBP)
 
-work=$(mktemp -d)
+# The folder picker lists every folder on the way to the photos, and Wine's listing of a
+# folder whose entries come and go meanwhile (a shared /tmp) can miss the one it needs: the
+# build folder is still while the tests run.
+work=$(mktemp -d "$(realpath "$build")/photo-fidelity.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 echo "== inputs (make_photos.sh)"
 bash "$here/make_photos.sh" "$corpus" "$work"

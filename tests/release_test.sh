@@ -13,7 +13,9 @@ cmake --build "$build" --target dist >/dev/null
 [ -f "$archive" ] || fail "no $archive"
 name=$(basename "$archive" .zip)
 
-work=$(mktemp -d)
+# Beside the build, not in a shared /tmp: the folder picker lists every folder on the way, and
+# Wine's listing of one whose entries come and go meanwhile can miss the one it needs.
+work=$(mktemp -d "$(realpath "$build")/release-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 unzip -q "$archive" -d "$work"
 root=$work/$name
