@@ -153,10 +153,8 @@ int Run(const std::wstring& folder, const std::wstring& format, bool minimised) 
 }
 
 int Floor(const std::wstring& folder, const std::wstring& mimeType, const std::wstring& out) {
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
+    GdiplusSession imaging;
+    if (!imaging.started()) return 1;
     const std::vector<std::wstring> files = FindImageFiles(folder);
     CreateDirectoryW(out.c_str(), nullptr);
     // The codecs load on first use, as they did in the worker before its timed run.
@@ -170,7 +168,6 @@ int Floor(const std::wstring& folder, const std::wstring& mimeType, const std::w
         ConvertImageFile(file, sub + L"\\" + std::to_wstring(index++) + L".out", mimeType, 90);
     }
     std::printf("%.4f %d\n", Now() - start, index);
-    GdiplusShutdown(token);
     return 0;
 }
 
@@ -198,10 +195,8 @@ MetadataContainer ContainerOf(const std::wstring& mimeType) {
 }
 
 int Metadata(const std::wstring& folder, const std::wstring& mimeType, const std::wstring& out) {
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
+    GdiplusSession imaging;
+    if (!imaging.started()) return 1;
     const std::vector<std::wstring> files = FindImageFiles(folder);
     CreateDirectoryW(out.c_str(), nullptr);
     const std::wstring output = out + L"\\photo.out";
@@ -229,7 +224,6 @@ int Metadata(const std::wstring& folder, const std::wstring& mimeType, const std
     }
     const double count = static_cast<double>(files.size()) * kRounds;
     std::printf("%.4f %.4f\n", 1000 * metadata / count, 1000 * convert / count);
-    GdiplusShutdown(token);
     return 0;
 }
 
@@ -273,10 +267,8 @@ int Profile(const std::wstring& folder) {
         pauses.push_back(1000 * (Now() - start));
     }
     // The same files in the worker and here, taking turns so that load falls on both alike.
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
+    GdiplusSession imaging;
+    if (!imaging.started()) return 1;
     std::vector<std::wstring> files = FindImageFiles(folder);
     files.resize(std::min<size_t>(files.size(), 50));
     const std::wstring out = TemporaryPath(L"vorandel-bench-profile.out");
@@ -302,7 +294,6 @@ int Profile(const std::wstring& folder) {
         here.push_back(spent[0]);
     }
     DeleteFileW(out.c_str());
-    GdiplusShutdown(token);
     // Means where the parts must add up to the run's own time per file.
     std::sort(added.begin(), added.end());
     const double low = added.empty() ? 0 : added[added.size() / 4];
@@ -313,10 +304,8 @@ int Profile(const std::wstring& folder) {
 }
 
 int Small(const std::wstring& folder, int count) {
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    ULONG_PTR token = 0;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
+    GdiplusSession imaging;
+    if (!imaging.started()) return 1;
     CLSID png{};
     UINT encoders = 0, size = 0;
     GdipGetImageEncodersSize(&encoders, &size);
@@ -338,7 +327,6 @@ int Small(const std::wstring& folder, int count) {
         GdipSaveImageToFile(bitmap, path.c_str(), &png, nullptr);
         GdipDisposeImage(bitmap);
     }
-    GdiplusShutdown(token);
     return 0;
 }
 

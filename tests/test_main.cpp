@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "codec_worker.h"
 #include "platform.h"
+#include "resources.h"
 #include "windows_file_system.h"
 
 namespace {
@@ -10,14 +13,13 @@ namespace {
 class ImagingEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        GdiplusStartupInput input{};
-        input.GdiplusVersion = 1;
-        ASSERT_EQ(GdiplusStartup(&token_, &input, nullptr), Ok);
+        imaging_ = std::make_unique<GdiplusSession>();
+        ASSERT_TRUE(imaging_->started());
     }
-    void TearDown() override { GdiplusShutdown(token_); }
+    void TearDown() override { imaging_.reset(); }
 
 private:
-    ULONG_PTR token_ = 0;
+    std::unique_ptr<GdiplusSession> imaging_;
 };
 
 }  // namespace

@@ -304,10 +304,8 @@ bool SavePicture(const std::wstring& path) {
     SelectObject(memory.get(), previous);
     ReleaseDC(nullptr, screen);
 
-    ULONG_PTR token = 0;
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    if (GdiplusStartup(&token, &input, nullptr) != Ok) return Fail(L"GDI+ does not start");
+    GdiplusSession imaging;
+    if (!imaging.started()) return Fail(L"GDI+ does not start");
     bool saved = false;
     {
         GpBitmap* picture = nullptr;
@@ -318,7 +316,6 @@ bool SavePicture(const std::wstring& path) {
                     GdipSaveImageToFile(image.get(), path.c_str(), &png, nullptr) == Ok;
         }
     }
-    GdiplusShutdown(token);
     return saved || Fail(L"cannot save the picture " + path);
 }
 

@@ -10,12 +10,6 @@
 
 HWND g_hMainWnd = nullptr;
 
-bool StartImaging(ULONG_PTR& token) {
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    return GdiplusStartup(&token, &input, nullptr) == Ok;
-}
-
 void RegisterWindowClasses(HINSTANCE instance) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -61,15 +55,13 @@ void WaitForRun() {
 }
 
 int RunVorandel(HINSTANCE instance, int showCommand) {
-    ULONG_PTR token = 0;
-    bool imagingReady = StartImaging(token);
+    GdiplusSession imaging;
     RegisterWindowClasses(instance);
-    if (CreateMainWindow(instance, showCommand, imagingReady)) {
+    if (CreateMainWindow(instance, showCommand, imaging.started())) {
         RunMessageLoop();
         // The window is gone, so the run's sends to it fail at once and cannot block this wait.
         WaitForRun();
     }
     EndCodecWorker();
-    if (imagingReady) GdiplusShutdown(token);
     return 0;
 }

@@ -30,6 +30,27 @@ private:
     HANDLE handle_;
 };
 
+// GDI+ started for as long as this lives.
+class GdiplusSession {
+public:
+    GdiplusSession() {
+        GdiplusStartupInput input{};
+        input.GdiplusVersion = 1;
+        started_ = GdiplusStartup(&token_, &input, nullptr) == Ok;
+    }
+    ~GdiplusSession() {
+        if (started_) GdiplusShutdown(token_);
+    }
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+    bool started() const { return started_; }
+
+private:
+    ULONG_PTR token_ = 0;
+    bool started_ = false;
+};
+
 struct GdipImageDeleter {
     void operator()(GpImage* image) const { GdipDisposeImage(image); }
 };

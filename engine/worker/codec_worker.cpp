@@ -343,13 +343,9 @@ bool ServeAsCodecWorker() {
 
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
-    GdiplusStartupInput input{};
-    input.GdiplusVersion = 1;
-    ULONG_PTR token = 0;
     // Without imaging every file fails, and says so.
-    bool imaging = GdiplusStartup(&token, &input, nullptr) == Ok;
+    GdiplusSession imaging;
     Serve(pipe);
-    if (imaging) GdiplusShutdown(token);
     return true;
 }
 
