@@ -2,9 +2,13 @@
 // the memory limit of its job (2 GiB), which Windows enforces and Wine ignores.
 #include "codec_worker.h"
 
+#include "exif_sample.h"
+#include "jpeg_metadata.h"
+#include "png_metadata.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <psapi.h>
 
@@ -81,9 +85,30 @@ struct Input {
 };
 const Input kInputs[] = {{L"JPEG", L"large.jpg"}, {L"PNG with alpha", L"large.png"}};
 
+// What a camera's photo carries: a profile, EXIF that turns the picture, XMP. The output is
+// then encoded in memory, the metadata put in, and the picture turned first.
+void AddMetadata(const std::wstring& path,
+                 bool (*write)(std::vector<uint8_t>&, const PhotoMetadata&)) {
+    PhotoMetadata metadata;
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(srgb, nullptr, &size);
+    metadata.icc.resize(size);
+    cmsSaveProfileToMem(srgb, &metadata.icc[0], &size);
+    cmsCloseProfile(srgb);
+    metadata.exif = CameraExif(false).bytes;
+    metadata.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    std::string bytes = ReadBytes(path);
+    std::vector<uint8_t> file(bytes.begin(), bytes.end());
+    ASSERT_TRUE(write(file, metadata));
+    WriteBytes(path, std::string(file.begin(), file.end()));
+}
+
 void SaveInputs(const TempDir& dir) {
     SaveTestImage(dir / kInputs[0].name, L"image/jpeg", kSide, kSide);
+    AddMetadata(dir / kInputs[0].name, WriteJpegMetadata);
     SaveTranslucentPng(dir / kInputs[1].name);
+    AddMetadata(dir / kInputs[1].name, WritePngMetadata);
 }
 
 // Not a test: the worker's peak commit for a 100-megapixel picture to every output format,

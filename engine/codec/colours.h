@@ -1,5 +1,8 @@
 // Colours of photos that carry an ICC profile: which profiles are carried into the output,
-// and the pixels turned into sRGB for formats that cannot carry one.
+// and the pixels turned into sRGB for formats that cannot carry one. Little CMS, linked in,
+// does the conversion rather than the platform's colour management: Windows and Wine run
+// different engines behind that API, so what the tests see would not be what users get, and
+// Wine's ignores the rows' padding and the fourth byte of a pixel.
 #pragma once
 
 #include "resources.h"
