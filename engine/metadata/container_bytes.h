@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline uint32_t BigEndian16(const uint8_t* at) { return static_cast<uint32_t>(at[0]) << 8 | at[1]; }
@@ -34,6 +35,23 @@ inline void PutBigEndian32(std::vector<uint8_t>& out, size_t value) {
 inline void Append(std::vector<uint8_t>& out, const void* data, size_t size) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     out.insert(out.end(), bytes, bytes + size);
+}
+
+// Rewrites file in its own buffer: of its bytes from `from` on, only the spans in kept stay
+// (each [start, end), in order), with added before them. An encoded picture is so moved once
+// within its buffer, and not at all where the encoder wrote nothing to drop, rather than
+// copied into a second one.
+inline void KeepSpansAfter(std::vector<uint8_t>& file, size_t from,
+                           const std::vector<std::pair<size_t, size_t>>& kept,
+                           const std::vector<uint8_t>& added) {
+    size_t to = from;
+    for (const auto& span : kept) {
+        size_t length = span.second - span.first;
+        if (span.first != to) std::memmove(file.data() + to, file.data() + span.first, length);
+        to += length;
+    }
+    file.resize(to);
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(from), added.begin(), added.end());
 }
 
 inline bool StartsWith(const uint8_t* data, size_t size, const char* prefix, size_t prefixSize) {

@@ -135,16 +135,15 @@ PhotoMetadata ReadJpegMetadata(const uint8_t* data, size_t size) {
 bool WriteJpegMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata) {
     std::vector<Segment> segments;
     if (!ReadSegments(file.data(), file.size(), segments)) return false;
-    std::vector<uint8_t> out = {0xFF, 0xD8};
     size_t first = 0;  // JFIF, and JFXX which must follow it
-    for (; segments[first].marker == kApp0; ++first)
-        out.insert(out.end(), file.begin() + segments[first].start,
-                   file.begin() + segments[first].end);
+    while (segments[first].marker == kApp0) ++first;
+    std::vector<uint8_t> added;
     if (!metadata.exif.empty() && metadata.exif.size() <= kMaxSegmentBody - kExifPrefixSize)
-        PutSegment(out, kApp1, kExifPrefix, kExifPrefixSize, metadata.exif);
+        PutSegment(added, kApp1, kExifPrefix, kExifPrefixSize, metadata.exif);
     if (!metadata.xmp.empty() && metadata.xmp.size() <= kMaxSegmentBody - kXmpPrefixSize)
-        PutSegment(out, kApp1, kXmpPrefix, kXmpPrefixSize, metadata.xmp);
-    PutIccSegments(out, metadata.icc);
+        PutSegment(added, kApp1, kXmpPrefix, kXmpPrefixSize, metadata.xmp);
+    PutIccSegments(added, metadata.icc);
+    std::vector<std::pair<size_t, size_t>> kept;
     for (size_t i = first; i < segments.size(); ++i) {
         const Segment& segment = segments[i];
         if (segment.Holds(kApp1, kExifPrefix, kExifPrefixSize) ||
@@ -152,9 +151,10 @@ bool WriteJpegMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
             segment.Holds(kApp1, kExtendedXmpPrefix, kExtendedXmpPrefixSize) ||
             segment.Holds(kApp2, kIccPrefix, kIccPrefixSize))
             continue;
-        out.insert(out.end(), file.begin() + segment.start, file.begin() + segment.end);
+        kept.emplace_back(segment.start, segment.end);
     }
-    out.insert(out.end(), file.begin() + segments.back().end, file.end());
-    file.swap(out);
+    kept.emplace_back(segments.back().end, file.size());
+    // Fill bytes between the leading segments go with them.
+    KeepSpansAfter(file, first > 0 ? segments[first - 1].end : 2, kept, added);
     return true;
 }

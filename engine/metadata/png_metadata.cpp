@@ -23,9 +23,14 @@ struct Chunk {
     char type[5];
     const uint8_t* data;
     size_t size;
-    bool crcMatches;
 
     bool Is(const char* name) const { return std::strcmp(type, name) == 0; }
+    // Asked only of the chunks whose content is read: the picture's own would cost a pass
+    // over every byte of it.
+    bool CrcMatches() const {
+        uLong crc = crc32(0, data - 4, static_cast<uInt>(4 + size));
+        return crc == BigEndian32(data + size);
+    }
 };
 
 // The chunks after the signature up to IEND, which is the last; true when they reach it whole.
@@ -35,10 +40,8 @@ bool ReadChunks(const uint8_t* data, size_t size, std::vector<Chunk>& chunks) {
     while (at + 12 <= size) {
         uint32_t length = BigEndian32(data + at);
         if (length > kMaxChunkLength || length > size - at - 12) return false;
-        Chunk chunk{at, at + 12 + length, {}, data + at + 8, length, false};
+        Chunk chunk{at, at + 12 + length, {}, data + at + 8, length};
         std::memcpy(chunk.type, data + at + 4, 4);
-        uLong crc = crc32(0, data + at + 4, static_cast<uInt>(4 + length));
-        chunk.crcMatches = crc == BigEndian32(data + at + 8 + length);
         chunks.push_back(chunk);
         if (chunk.Is("IEND")) return true;
         at = chunk.end;
@@ -194,7 +197,9 @@ PhotoMetadata ReadPngMetadata(const uint8_t* data, size_t size) {
     bool iccSeen = false, exifSeen = false, xmpSeen = false;
     std::string rawExif, rawXmp;
     for (const Chunk& chunk : chunks) {
-        if (!chunk.crcMatches) continue;
+        bool holdsMetadata = chunk.Is("iCCP") || chunk.Is("eXIf") || chunk.Is("iTXt") ||
+                             chunk.Is("tEXt") || chunk.Is("zTXt");
+        if (!holdsMetadata || !chunk.CrcMatches()) continue;
         size_t next = 0;
         if (chunk.Is("iCCP") && !iccSeen) {
             iccSeen = true;
@@ -233,21 +238,22 @@ bool WritePngMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata)
     if (!ReadChunks(file.data(), file.size(), chunks) || !chunks[0].Is("IHDR")) return false;
     std::string profile;
     if (!metadata.icc.empty() && !Deflate(metadata.icc, profile)) return false;
-    std::vector<uint8_t> out(file.begin(), file.begin() + chunks[0].end);
+    std::vector<uint8_t> added;
     if (!metadata.icc.empty())
-        PutChunk(out, "iCCP", std::string(kIccKeyword, sizeof kIccKeyword) + '\0', profile);
-    if (!metadata.exif.empty()) PutChunk(out, "eXIf", {}, metadata.exif);
+        PutChunk(added, "iCCP", std::string(kIccKeyword, sizeof kIccKeyword) + '\0', profile);
+    if (!metadata.exif.empty()) PutChunk(added, "eXIf", {}, metadata.exif);
     if (!metadata.xmp.empty())  // uncompressed, no language tag, no translated keyword
-        PutChunk(out, "iTXt", std::string(kXmpKeyword, sizeof kXmpKeyword) + std::string(4, '\0'),
+        PutChunk(added, "iTXt", std::string(kXmpKeyword, sizeof kXmpKeyword) + std::string(4, '\0'),
                  metadata.xmp);
+    std::vector<std::pair<size_t, size_t>> kept;
     for (size_t i = 1; i < chunks.size(); ++i) {
         const Chunk& chunk = chunks[i];
         if (chunk.Is("iCCP") || chunk.Is("eXIf") || IsReplacedText(chunk) ||
             (chunk.Is("sRGB") && !metadata.icc.empty()))
             continue;
-        out.insert(out.end(), file.begin() + chunk.start, file.begin() + chunk.end);
+        kept.emplace_back(chunk.start, chunk.end);
     }
-    out.insert(out.end(), file.begin() + chunks.back().end, file.end());
-    file.swap(out);
+    kept.emplace_back(chunks.back().end, file.size());
+    KeepSpansAfter(file, chunks[0].end, kept, added);
     return true;
 }
