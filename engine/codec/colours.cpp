@@ -51,6 +51,16 @@ TransformPtr ToSrgb(const std::string& icc, cmsUInt32Number layout) {
                                            INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA));
 }
 
+// What the colour engine reads of a profile to take pixels from it: its table for the
+// intent, or else its colorants and curves. Reading them parses them, so a damaged one shows.
+bool ReadsAsInput(void* profile) {
+    if (cmsIsTag(profile, cmsSigAToB0Tag)) return cmsReadTag(profile, cmsSigAToB0Tag) != nullptr;
+    for (cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag,
+                                cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag})
+        if (cmsReadTag(profile, tag) == nullptr) return false;
+    return true;
+}
+
 // A palette picture's colours are all in its palette.
 bool ConvertPalette(GpImage* image, const std::string& icc) {
     INT size = 0;
@@ -67,9 +77,11 @@ bool ConvertPalette(GpImage* image, const std::string& icc) {
 
 }  // namespace
 
-// Making the transform reads every tag it needs, so a damaged one shows here.
+// The tags alone: making a transform, as converting does, would cost a photo with a profile
+// several milliseconds more.
 bool DescribesRgbPixels(const std::string& icc) {
-    return ToSrgb(icc, TYPE_BGRA_8) != nullptr;
+    ProfilePtr profile = OpenRgbProfile(icc);
+    return profile && ReadsAsInput(profile.get());
 }
 
 bool ConvertToSrgb(GpImage* image, const std::string& icc) {
