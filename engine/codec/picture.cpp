@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr PROPID kOrientationTag = 0x0112;
-constexpr WORD kPropertyTypeShort = 3;
 constexpr ARGB kWhite = 0xFFFFFFFF;
 // Rows read or drawn at a time. GDI+ converts what it locks or draws to 32 bpp first, and a
 // whole 100-megapixel picture would take 400 MB more on top of itself.
@@ -229,10 +227,6 @@ bool TurnUpright(GpImage* image, int orientation) {
     if (upright.turn != RotateNoneFlipNone && GdipImageRotateFlip(image, upright.turn) != Ok)
         return false;
     if (upright.mirror && GdipImageRotateFlip(image, RotateNoneFlipX) != Ok) return false;
-    // Encoders that copy the tag would otherwise turn the upright picture once more.
-    USHORT normal = 1;
-    PropertyItem tag{kOrientationTag, sizeof normal, kPropertyTypeShort, &normal};
-    GdipSetPropertyItem(image, &tag);
     return true;
 }
 

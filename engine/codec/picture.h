@@ -27,8 +27,8 @@ bool HasAlpha(GpImage* image);
 // formats without transparency, where GDI+ would turn transparent pixels black.
 ImagePtr OnWhite(GpImage* image);
 
-// Turns the picture as EXIF orientation 1..8 says and sets its tag to normal, so that
-// the output stands as the camera's viewer showed it. False when turning failed.
+// Turns the picture as EXIF orientation 1..8 says, so that the output stands as the camera's
+// viewer showed it. False when turning failed.
 bool TurnUpright(GpImage* image, int orientation);
 
 // True when the bytes of a whole file are an EMF (its header record, " EMF" at offset 40)

@@ -186,8 +186,6 @@ bool EncodeWebP(ImagePtr image, int quality, std::vector<uint8_t>& encoded) {
     // negative stride, which libwebp walks as given.
     WebPConfig config;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality))) return false;
-    // A second thread within the one picture; files still convert one at a time.
-    config.thread_level = 1;
     encoded.clear();
     bool done = false;
     {
