@@ -24,7 +24,6 @@
 #include "app.h"
 #include "codec.h"
 #include "codec_worker.h"
-#include "colours.h"
 #include "commands.h"
 #include "controls.h"
 #include "discovery.h"
@@ -38,6 +37,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -187,16 +187,10 @@ std::vector<uint8_t> FileBytes(const std::wstring& path) {
     return bytes;
 }
 
-MetadataContainer ContainerOf(const std::wstring& mimeType) {
-    if (mimeType == L"image/jpeg") return MetadataContainer::Jpeg;
-    if (mimeType == L"image/png") return MetadataContainer::Png;
-    if (mimeType == L"image/tiff") return MetadataContainer::Tiff;
-    return MetadataContainer::WebP;
-}
-
 int Metadata(const std::wstring& folder, const std::wstring& mimeType, const std::wstring& out) {
+    const std::optional<MetadataContainer> container = MetadataContainerOf(mimeType);
     GdiplusSession imaging;
-    if (!imaging.started()) return 1;
+    if (!container || !imaging.started()) return 1;
     const std::vector<std::wstring> files = FindImageFiles(folder);
     CreateDirectoryW(out.c_str(), nullptr);
     const std::wstring output = out + L"\\photo.out";
@@ -211,10 +205,9 @@ int Metadata(const std::wstring& folder, const std::wstring& mimeType, const std
             std::vector<uint8_t> bytes = FileBytes(file);
             std::vector<uint8_t> encoded = FileBytes(output);
             double read = Now();
-            PhotoMetadata found = ReadMetadata(bytes.data(), bytes.size());
-            if (!DescribesRgbPixels(found.icc)) found.icc.clear();
+            PhotoMetadata found = ReadCarriedMetadata(bytes.data(), bytes.size());
             // The size only fills tags.
-            WriteMetadata(encoded, ContainerOf(mimeType), MetadataForOutput(found, 4000, 3000));
+            WriteMetadata(encoded, *container, MetadataForOutput(found, 4000, 3000));
             double handled = Now();
             // The first round loads the codecs.
             if (round == 0) continue;

@@ -1,15 +1,19 @@
 #include "exif_sample.h"
 
+#include "container_bytes.h"
+
 #include <algorithm>
 
 std::string Order::U16(uint32_t v) const {
-    char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
-    if (!bigEndian) std::swap(b[0], b[1]);
-    return std::string(b, 2);
+    std::string bytes;
+    PutU16(bytes, v & 0xFFFF, bigEndian);
+    return bytes;
 }
 
 std::string Order::U32(uint32_t v) const {
-    return bigEndian ? U16(v >> 16) + U16(v & 0xFFFF) : U16(v & 0xFFFF) + U16(v >> 16);
+    std::string bytes;
+    PutU32(bytes, v, bigEndian);
+    return bytes;
 }
 
 std::string Order::Shorts(std::vector<uint32_t> values) const {

@@ -57,15 +57,6 @@ ImagePtr LoadMetafile(IStream* stream) {
     return RenderMetafile(loaded);
 }
 
-// The container of an output format that holds metadata; none for BMP and GIF.
-std::optional<MetadataContainer> MetadataContainerOf(const std::wstring& mimeType) {
-    if (mimeType == L"image/jpeg") return MetadataContainer::Jpeg;
-    if (mimeType == L"image/png") return MetadataContainer::Png;
-    if (mimeType == L"image/tiff") return MetadataContainer::Tiff;
-    if (mimeType == kWebPMimeType) return MetadataContainer::WebP;
-    return std::nullopt;
-}
-
 // Makes the picture one that the output format shows as the user saw the input. icc is the
 // input's profile of its RGB pixels, or empty.
 bool FitForFormat(ImagePtr& image, int orientation, const std::string& icc,
@@ -133,6 +124,22 @@ bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, const std::wstr
 
 }  // namespace
 
+std::optional<MetadataContainer> MetadataContainerOf(const std::wstring& mimeType) {
+    if (mimeType == L"image/jpeg") return MetadataContainer::Jpeg;
+    if (mimeType == L"image/png") return MetadataContainer::Png;
+    if (mimeType == L"image/tiff") return MetadataContainer::Tiff;
+    if (mimeType == kWebPMimeType) return MetadataContainer::WebP;
+    return std::nullopt;
+}
+
+// Read by Vorandel itself: GDI+ under Wine shows no metadata, and on Windows it shows neither
+// XMP nor a WebP's.
+PhotoMetadata ReadCarriedMetadata(const uint8_t* data, size_t size) {
+    PhotoMetadata metadata = ReadMetadata(data, size);
+    if (!DescribesRgbPixels(metadata.icc)) metadata.icc.clear();
+    return metadata;
+}
+
 // A file that could not be mapped fails here: the guards below would see no bytes.
 ImagePtr LoadImageFile(const MappedFile& input) {
     if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
@@ -196,10 +203,7 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
         decoded(static_cast<unsigned long long>(width) * height);
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
-    // Read by Vorandel itself: GDI+ under Wine shows no metadata, and on Windows it shows
-    // neither XMP nor a WebP's.
-    PhotoMetadata metadata = ReadMetadata(input.data(), input.size());
-    if (!DescribesRgbPixels(metadata.icc)) metadata.icc.clear();
+    PhotoMetadata metadata = ReadCarriedMetadata(input.data(), input.size());
     return FitForFormat(image, ExifOrientation(metadata.exif), metadata.icc, mimeType) &&
            EncodeInto(std::move(image), clsid, quality, mimeType, metadata, output);
 }

@@ -1,9 +1,13 @@
 // Decoding one image file and writing it again in another format.
 #pragma once
 
+#include "metadata.h"
 #include "resources.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class MappedFile;
@@ -12,6 +16,13 @@ class MappedFile;
 // picture: what GDI+ makes a bitmap of, WebP, and metafiles (drawn on white). Null when the
 // file cannot be decoded.
 ImagePtr LoadImageFile(const MappedFile& input);
+
+// The container of an output format that holds metadata; none for BMP and GIF.
+std::optional<MetadataContainer> MetadataContainerOf(const std::wstring& mimeType);
+
+// What of a whole file's metadata its outputs may carry: all that ReadMetadata finds, its
+// profile only when that describes RGB pixels.
+PhotoMetadata ReadCarriedMetadata(const uint8_t* data, size_t size);
 
 // Index of the first installed encoder whose MIME type equals mimeType exactly,
 // with its CLSID in clsid; -1 (clsid untouched) when there is none.

@@ -1,4 +1,4 @@
-// What the container readers and writers share: integers at either byte order, and EXIF as
+// What the container readers and writers share: integers in either byte order, and EXIF as
 // containers hold it.
 #pragma once
 
@@ -11,15 +11,15 @@
 #include <utility>
 #include <vector>
 
-inline uint32_t BigEndian16(const uint8_t* at) { return static_cast<uint32_t>(at[0]) << 8 | at[1]; }
-
-inline uint32_t BigEndian32(const uint8_t* at) {
-    return BigEndian16(at) << 16 | BigEndian16(at + 2);
+inline uint16_t Load16(const uint8_t* at, bool bigEndian) {
+    return bigEndian ? static_cast<uint16_t>(at[0] << 8 | at[1])
+                     : static_cast<uint16_t>(at[1] << 8 | at[0]);
 }
 
-inline uint32_t LittleEndian32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[3]) << 24 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[1]) << 8 | at[0];
+inline uint32_t Load32(const uint8_t* at, bool bigEndian) {
+    uint32_t high = Load16(bigEndian ? at : at + 2, bigEndian);
+    uint32_t low = Load16(bigEndian ? at + 2 : at, bigEndian);
+    return high << 16 | low;
 }
 
 inline void PutBigEndian16(std::vector<uint8_t>& out, size_t value) {

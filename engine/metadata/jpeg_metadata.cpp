@@ -55,7 +55,7 @@ bool ReadSegments(const uint8_t* data, size_t size, std::vector<Segment>& segmen
         }
         if (marker == kEndOfImage || marker == 0xD8 || marker == 0x00 || at + 4 > size)
             return false;
-        size_t length = BigEndian16(data + at + 2);
+        size_t length = Load16(data + at + 2, true);
         if (length < 2 || length > size - at - 2) return false;
         segments.push_back({at, at + 2 + length, marker, data + at + 4, length - 2});
         if (marker == kStartOfScan) return true;

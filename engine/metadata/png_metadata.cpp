@@ -29,7 +29,7 @@ struct Chunk {
     // over every byte of it.
     bool CrcMatches() const {
         uLong crc = crc32(0, data - 4, static_cast<uInt>(4 + size));
-        return crc == BigEndian32(data + size);
+        return crc == Load32(data + size, true);
     }
 };
 
@@ -38,7 +38,7 @@ bool ReadChunks(const uint8_t* data, size_t size, std::vector<Chunk>& chunks) {
     if (!StartsWith(data, size, kSignature, kSignatureSize)) return false;
     size_t at = kSignatureSize;
     while (at + 12 <= size) {
-        uint32_t length = BigEndian32(data + at);
+        uint32_t length = Load32(data + at, true);
         if (length > kMaxChunkLength || length > size - at - 12) return false;
         Chunk chunk{at, at + 12 + length, {}, data + at + 8, length};
         std::memcpy(chunk.type, data + at + 4, 4);

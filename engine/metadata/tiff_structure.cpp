@@ -1,8 +1,10 @@
 #include "tiff_structure.h"
 
+#include "container_bytes.h"
+
 #include <algorithm>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -20,17 +22,6 @@ constexpr uint16_t kTypeIfd = 13;
 constexpr size_t kMaxValueBytes = 16u << 20;
 // A thumbnail is a JPEG or at most a strip per row of a small picture.
 constexpr size_t kMaxThumbnailBlocks = 1024;
-
-uint16_t Load16(const uint8_t* at, bool bigEndian) {
-    return bigEndian ? static_cast<uint16_t>(at[0] << 8 | at[1])
-                     : static_cast<uint16_t>(at[1] << 8 | at[0]);
-}
-
-uint32_t Load32(const uint8_t* at, bool bigEndian) {
-    uint32_t high = Load16(bigEndian ? at : at + 2, bigEndian);
-    uint32_t low = Load16(bigEndian ? at + 2 : at, bigEndian);
-    return high << 16 | low;
-}
 
 void Store16(char* at, uint16_t value, bool bigEndian) {
     at[bigEndian ? 0 : 1] = static_cast<char>(value >> 8);

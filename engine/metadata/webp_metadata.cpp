@@ -30,14 +30,14 @@ PhotoMetadata ReadWebpMetadata(const uint8_t* data, size_t size) {
     if (!StartsWith(data, size, "RIFF", 4) || size < 12 || std::memcmp(data + 8, "WEBP", 4) != 0)
         return metadata;
     // Chunks lie within the bytes there are and within what the RIFF header counts.
-    uint64_t riffEnd = 8 + uint64_t{LittleEndian32(data + 4)};
+    uint64_t riffEnd = 8 + uint64_t{Load32(data + 4, false)};
     size_t end = static_cast<size_t>(std::min<uint64_t>(size, riffEnd));
     bool iccSeen = false, exifSeen = false, xmpSeen = false;
     size_t at = 12;
     while (at + 8 <= end) {
         const uint8_t* fourcc = data + at;
         const uint8_t* body = data + at + 8;
-        size_t length = LittleEndian32(data + at + 4);
+        size_t length = Load32(data + at + 4, false);
         if (length > end - at - 8) break;
         if (std::memcmp(fourcc, "ICCP", 4) == 0 && !iccSeen) {
             iccSeen = true;

@@ -18,9 +18,10 @@ size_t SkipSpace(const std::string& text, size_t at) {
 
 // Where c next occurs within kMaxValueBytes after at, or npos.
 size_t FindNear(const std::string& text, size_t at, char c) {
-    size_t end = std::min(text.size(), at + kMaxValueBytes + 1);
-    size_t found = text.find(c, at);
-    return found < end ? found : std::string::npos;
+    size_t last = std::min(text.size(), at + kMaxValueBytes + 1);
+    auto end = text.begin() + static_cast<std::ptrdiff_t>(last);
+    auto found = std::find(text.begin() + static_cast<std::ptrdiff_t>(at), end, c);
+    return found != end ? static_cast<size_t>(found - text.begin()) : std::string::npos;
 }
 
 // The span of the value of the property name found at at: name="value" or <name>value</name>.
