@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png: the real program, driven through its window, after a run over a
-# few images of the shared corpus, on a virtual display, in a Wine prefix of its own that is
+# few images of the test corpus, on a virtual display, in a Wine prefix of its own that is
 # thrown away afterwards. Needs a build first (./dev.sh test).
 #   scripts/screenshot.sh [build folder, default build/mingw]
 set -euo pipefail
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build/mingw}
 driver=$build/tools/vorandel_drive.exe
-corpus=${VORANDEL_CORPUS:-../shared/corpus}
+corpus=${VORANDEL_CORPUS:-tests/corpus}
 [ -f "$driver" ] || { echo "no $driver: build first" >&2; exit 1; }
 [ -d "$corpus" ] || { echo "no image corpus at $corpus (set VORANDEL_CORPUS)" >&2; exit 1; }
 

@@ -10,7 +10,7 @@
 // A path of the build host as the tests see it: under Wine a Unix path becomes Z:\...
 std::wstring HostToWindowsPath(const std::wstring& hostPath);
 
-// The shared image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
+// The image corpus as a Windows path (a Linux path under Wine becomes Z:\...).
 std::wstring CorpusDir();
 // A file of the corpus by its path inside it, with / or \ between names.
 std::wstring CorpusFile(const std::wstring& relative);
