@@ -31,22 +31,38 @@ DeclaredSize Png(const Bytes& b, size_t at, Size& s) {
     return DeclaredSize::Found;
 }
 
+// Skips a chain of sub-blocks up to its empty one; false when the file ends first.
+bool SkipSubBlocks(const Bytes& b, size_t& at) {
+    while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + size_t{b.data[at]};
+    return b.Fits(at++, 1);
+}
+
+// The decoder decodes every picture, so each one's extent counts, not only the first's.
 DeclaredSize Gif(const Bytes& b, Size& s) {
     if (!b.Fits(0, 13)) return DeclaredSize::Damaged;
     s = {b.Le16(6), b.Le16(8)};
     size_t at = 13;
     if (b.data[10] & 0x80) at += size_t{3} << ((b.data[10] & 7) + 1);
-    // Extensions come before the first picture; each is a chain of sub-blocks.
-    while (b.Fits(at, 1) && b.data[at] == 0x21) {
-        at += 2;
-        while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + b.data[at];
-        ++at;
+    bool picture = false;
+    while (b.Fits(at, 1) && b.data[at] != 0x3B) {
+        if (b.data[at] == 0x21) {  // an extension: introducer, label, sub-blocks
+            at += 2;
+            if (!SkipSubBlocks(b, at)) break;
+            continue;
+        }
+        if (b.data[at] != 0x2C || !b.Fits(at, 10)) break;
+        // A picture reaching beyond the screen widens what the decoder draws on.
+        s.width = std::max<uint64_t>(s.width, uint64_t{b.Le16(at + 1)} + b.Le16(at + 5));
+        s.height = std::max<uint64_t>(s.height, uint64_t{b.Le16(at + 3)} + b.Le16(at + 7));
+        picture = true;
+        uint8_t flags = b.data[at + 9];
+        at += 10;
+        if (flags & 0x80) at += size_t{3} << ((flags & 7) + 1);
+        ++at;  // the LZW code size, then the picture's data
+        if (!SkipSubBlocks(b, at)) break;
     }
-    if (!b.Fits(at, 10) || b.data[at] != 0x2C) return DeclaredSize::Damaged;
-    // A picture reaching beyond the screen widens what the decoder draws on.
-    s.width = std::max<uint64_t>(s.width, uint64_t{b.Le16(at + 1)} + b.Le16(at + 5));
-    s.height = std::max<uint64_t>(s.height, uint64_t{b.Le16(at + 3)} + b.Le16(at + 7));
-    return DeclaredSize::Found;
+    // Decoders show what a cut or damaged file holds before its fault.
+    return picture ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
 
 // A BMP's information header, as in a .bmp after its file header or in an icon.
@@ -78,7 +94,9 @@ DeclaredSize Jpeg(const Bytes& b, Size& s) {
             ++at;
             continue;
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+        // A stuffed zero is no marker, and restart and TEM markers carry no length: libjpeg
+        // passes over all three.
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             at += 2;
             continue;
         }
@@ -113,9 +131,12 @@ DeclaredSize Tiff(const Bytes& b, Size& s) {
         if (tag != 256 && tag != 257) continue;
         uint16_t type = u16(entry + 2);
         uint64_t value = type == 3 ? u16(entry + 8) : type == 4 ? u32(entry + 8) : 0;
-        if (type != 3 && type != 4) return DeclaredSize::Damaged;
+        bool& have = tag == 256 ? haveWidth : haveHeight;
+        // Decoders differ on which of two sizes holds (libtiff takes the first), so a file
+        // that gives one twice has no size to trust.
+        if ((type != 3 && type != 4) || have) return DeclaredSize::Damaged;
         (tag == 256 ? s.width : s.height) = value;
-        (tag == 256 ? haveWidth : haveHeight) = true;
+        have = true;
     }
     return haveWidth && haveHeight ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
