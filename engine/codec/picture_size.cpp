@@ -1,7 +1,10 @@
 #include "picture_size.h"
 
+#include "icon_directory.h"
+
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -65,7 +68,7 @@ DeclaredSize Gif(const Bytes& b, Size& s) {
     return picture ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
 
-// A BMP's information header, as in a .bmp after its file header or in an icon.
+// A BMP's information header, after its file header.
 DeclaredSize BitmapInfo(const Bytes& b, size_t at, Size& s) {
     if (!b.Fits(at, 4)) return DeclaredSize::Damaged;
     uint32_t headerSize = b.Le32(at);
@@ -141,22 +144,11 @@ DeclaredSize Tiff(const Bytes& b, Size& s) {
     return haveWidth && haveHeight ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
 
+// Only an icon's largest picture is decoded.
 DeclaredSize Icon(const Bytes& b, Size& s) {
-    size_t count = b.Le16(4);
-    if (count == 0) return DeclaredSize::Damaged;
-    for (size_t i = 0; i < count; ++i) {
-        size_t entry = 6 + i * 16;
-        if (!b.Fits(entry, 16)) return DeclaredSize::Damaged;
-        size_t offset = b.Le32(entry + 12);
-        Size picture;
-        DeclaredSize found = b.Starts(offset, "\x89PNG", 4) ? Png(b, offset, picture)
-                                                            : BitmapInfo(b, offset, picture);
-        if (found != DeclaredSize::Found) return found;
-        // A bitmap in an icon declares twice its height, for the mask below the picture;
-        // the larger figure is the safe one.
-        s.width = std::max(s.width, picture.width);
-        s.height = std::max(s.height, picture.height);
-    }
+    std::optional<IconPicture> largest = LargestIconPicture(ReadIconPictures(b.data, b.size));
+    if (!largest) return DeclaredSize::Damaged;
+    s = {largest->width, largest->height};
     return DeclaredSize::Found;
 }
 
@@ -177,7 +169,7 @@ DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
         found = Jpeg(b, s);
     else if (b.Starts(0, "II*\0", 4) || b.Starts(0, "MM\0*", 4))
         found = b.Fits(0, 8) ? Tiff(b, s) : DeclaredSize::Damaged;
-    else if (b.Starts(0, "\0\0\1\0", 4) && b.Fits(0, 6))
+    else if (IsIcon(data, size))
         found = Icon(b, s);
     width = s.width;
     height = s.height;
