@@ -1,7 +1,5 @@
 #include "icon_directory.h"
 
-#include "container_bytes.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -11,8 +9,11 @@ constexpr size_t kHeader = 6;  // reserved, type, count
 constexpr size_t kEntry = 16;  // width, height, colours, reserved, planes, depth, size, offset
 constexpr size_t kBitmapHeader = 40;
 
-uint32_t Le16(const uint8_t* at) { return Load16(at, false); }
-uint32_t Le32(const uint8_t* at) { return Load32(at, false); }
+uint32_t Le16(const uint8_t* at) { return static_cast<uint32_t>(at[0] | at[1] << 8); }
+uint32_t Le32(const uint8_t* at) { return Le16(at) | Le16(at + 2) << 16; }
+uint32_t Be32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1] << 16 | at[2] << 8 | at[3]);
+}
 
 // A picture's size and depth from its own header, which decoders go by, not the directory's
 // byte-sized figures.
@@ -20,8 +21,8 @@ bool ReadPictureHeader(const uint8_t* at, size_t size, IconPicture& picture) {
     if (size >= 26 && std::memcmp(at, "\x89PNG\r\n\x1a\n", 8) == 0 &&
         std::memcmp(at + 12, "IHDR", 4) == 0) {
         picture.png = true;
-        picture.width = Load32(at + 16, true);
-        picture.height = Load32(at + 20, true);
+        picture.width = Be32(at + 16);
+        picture.height = Be32(at + 20);
         static const unsigned kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
         unsigned type = at[25];
         picture.bitsPerPixel = type < 7 ? at[24] * kChannels[type] : 0;
@@ -79,6 +80,6 @@ std::vector<uint8_t> IconOfOnePicture(const uint8_t* data, const IconPicture& pi
                               0, 0, 1, 0, static_cast<uint8_t>(picture.bitsPerPixel), 0};
     for (uint32_t value : {static_cast<uint32_t>(picture.size), uint32_t{kHeader + kEntry}})
         for (int shift = 0; shift < 32; shift += 8) icon.push_back(static_cast<uint8_t>(value >> shift));
-    Append(icon, data + picture.offset, picture.size);
+    icon.insert(icon.end(), data + picture.offset, data + picture.offset + picture.size);
     return icon;
 }
