@@ -73,9 +73,12 @@ TEST(MakeGifPalette, ServesEveryPictureWithItsOwnColoursOrTheFullPalette) {
         {"256 colours, alpha ignored",
          Make(16, 16, [](unsigned x, unsigned y) { return (x * 16 + y) << 24 | Rgb(x * 16, y * 16, 7); }),
          true, 256, 0},
-        // One entry for each cell of the histogram, four levels of each channel wide.
+        // Crowded into few cells of a histogram, a few thousand colours still get every entry.
         {"257 colours along one axis",
-         Make(257, 3, [](unsigned x, unsigned) { return Rgb(x % 256, x / 256, 0); }), false, 64, 1},
+         Make(257, 3, [](unsigned x, unsigned) { return Rgb(x % 256, x / 256, 0); }), false, 256, 0.01},
+        {"a sky's gradient",
+         Make(1000, 40, [](unsigned x, unsigned y) { return Rgb(60 + x / 8, 120 + x / 10, 200 + (x + y) / 20); }),
+         false, 256, 0.2},
         {"a gradient over the whole cube",
          Make(512, 512, [](unsigned x, unsigned y) { return Rgb(x / 2, y / 2, (x + y) / 4); }), false,
          256, 4},

@@ -54,194 +54,223 @@ void AddGreyPalette(std::vector<uint8_t>& gif) {
 
 namespace {
 
-// Wu's histogram: 6 bits a channel, with a zero plane in front of each axis for the sums. A
-// picture whose colours crowd into fewer cells than a palette has entries gets fewer entries.
-constexpr int kSide = 65;
-constexpr int kBinShift = 2;
+// Colours counted one by one while a picture has no more than this many, with a histogram of
+// 6 bits a channel beside them for when it has more.
+constexpr size_t kFewColours = 1 << 16;
+constexpr int kCellBits = 6;
+constexpr int kCellShift = 8 - kCellBits;
 
-size_t Cell(int r, int g, int b) { return (static_cast<size_t>(r) * kSide + g) * kSide + b; }
+int Channel(uint32_t argb, int axis) { return static_cast<int>(argb >> (16 - 8 * axis) & 0xFF); }
 
-int Red(uint32_t argb) { return static_cast<int>(argb >> 16 & 0xFF); }
-int Green(uint32_t argb) { return static_cast<int>(argb >> 8 & 0xFF); }
-int Blue(uint32_t argb) { return static_cast<int>(argb & 0xFF); }
-
-// A box of histogram cells: lower bounds exclusive, upper bounds inclusive.
-struct Box {
-    int lower[3];
-    int upper[3];
-};
-
-// The sum of one moment over a box, from the running sums.
-int64_t Volume(const Box& box, const std::vector<int64_t>& m) {
-    const int* l = box.lower;
-    const int* u = box.upper;
-    return m[Cell(u[0], u[1], u[2])] - m[Cell(u[0], u[1], l[2])] - m[Cell(u[0], l[1], u[2])] +
-           m[Cell(u[0], l[1], l[2])] - m[Cell(l[0], u[1], u[2])] + m[Cell(l[0], u[1], l[2])] +
-           m[Cell(l[0], l[1], u[2])] - m[Cell(l[0], l[1], l[2])];
+size_t Cell(uint32_t argb) {
+    return static_cast<size_t>(Channel(argb, 0) >> kCellShift) << (2 * kCellBits) |
+           static_cast<size_t>(Channel(argb, 1) >> kCellShift) << kCellBits |
+           static_cast<size_t>(Channel(argb, 2) >> kCellShift);
 }
 
-// The sum of one moment over the part of box below position on axis.
-int64_t Below(const Box& box, int axis, int position, const std::vector<int64_t>& m) {
-    Box part = box;
-    part.upper[axis] = position;
-    return Volume(part, m);
+using Sums = ColourSums;
+
+void Add(Sums& to, const Sums& s) {
+    to.weight += s.weight;
+    for (int axis = 0; axis < 3; ++axis) to.channel[axis] += s.channel[axis];
+    to.squares += s.squares;
 }
 
-struct Sums {
-    int64_t weight = 0;
-    int64_t red = 0;
-    int64_t green = 0;
-    int64_t blue = 0;
-};
-
-Sums SumsOf(const Box& box, const ColourCount& count) {
-    return {Volume(box, count.weight), Volume(box, count.red), Volume(box, count.green),
-            Volume(box, count.blue)};
+Sums Minus(Sums a, const Sums& b) {
+    a.weight -= b.weight;
+    for (int axis = 0; axis < 3; ++axis) a.channel[axis] -= b.channel[axis];
+    a.squares -= b.squares;
+    return a;
 }
 
-// Twice the spread a part's mean takes away, up to a constant: larger is a better cut.
-// Plain double arithmetic, which every x64 compiler rounds alike, so every platform cuts
-// the same boxes.
+// What a part's mean takes away from its colours' spread: the larger the two parts' sum, the
+// better the cut. Plain double arithmetic, which every x64 compiler rounds alike, so every
+// platform cuts alike.
 double Gain(const Sums& s) {
     if (s.weight == 0) return 0;
-    double r = static_cast<double>(s.red);
-    double g = static_cast<double>(s.green);
-    double b = static_cast<double>(s.blue);
-    return (r * r + g * g + b * b) / static_cast<double>(s.weight);
+    double sum = 0;
+    for (int64_t c : s.channel) sum += static_cast<double>(c) * static_cast<double>(c);
+    return sum / static_cast<double>(s.weight);
 }
 
-double Variance(const Box& box, const ColourCount& count) {
-    if (box.upper[0] - box.lower[0] <= 1 && box.upper[1] - box.lower[1] <= 1 &&
-        box.upper[2] - box.lower[2] <= 1)
-        return 0;  // one cell: nothing to cut
-    return static_cast<double>(Volume(box, count.squares)) - Gain(SumsOf(box, count));
+// Colours, or histogram cells, with the pixels they stand for; position places them in the
+// colour cube.
+struct Point {
+    uint32_t position;
+    Sums sums;
+};
+
+// The points [begin, end) and their sums; spread is how far its pixels lie from their mean.
+struct Box {
+    size_t begin;
+    size_t end;
+    Sums sums;
+    double spread;
+};
+
+Box MakeBox(const std::vector<Point>& points, size_t begin, size_t end) {
+    Box box{begin, end, {}, 0};
+    for (size_t i = begin; i < end; ++i) Add(box.sums, points[i].sums);
+    if (end - begin > 1) box.spread = static_cast<double>(box.sums.squares) - Gain(box.sums);
+    return box;
 }
 
-// Cuts box in two where the parts' colours lie closest to their means; false when no cut
-// leaves both parts with pixels.
-bool Cut(Box& box, Box& other, const ColourCount& count) {
-    const Sums whole = SumsOf(box, count);
+// Wu's cut: of all planes across one axis, the one whose two parts lie closest to their means.
+// False when every plane leaves one part empty.
+bool Cut(std::vector<Point>& points, Box& box, Box& other) {
     double best = 0;
     int bestAxis = -1;
-    int bestAt = 0;
+    int bestLevel = 0;
     for (int axis = 0; axis < 3; ++axis) {
-        for (int at = box.lower[axis] + 1; at < box.upper[axis]; ++at) {
-            Sums low{Below(box, axis, at, count.weight), Below(box, axis, at, count.red),
-                     Below(box, axis, at, count.green), Below(box, axis, at, count.blue)};
-            Sums high{whole.weight - low.weight, whole.red - low.red, whole.green - low.green,
-                      whole.blue - low.blue};
+        Sums levels[256];
+        for (size_t i = box.begin; i < box.end; ++i)
+            Add(levels[Channel(points[i].position, axis)], points[i].sums);
+        Sums low;
+        for (int level = 0; level < 255; ++level) {
+            Add(low, levels[level]);
+            Sums high = Minus(box.sums, low);
             if (low.weight == 0 || high.weight == 0) continue;
             double gain = Gain(low) + Gain(high);
             if (gain > best) {
                 best = gain;
                 bestAxis = axis;
-                bestAt = at;
+                bestLevel = level;
             }
         }
     }
     if (bestAxis < 0) return false;
-    other = box;
-    other.lower[bestAxis] = bestAt;
-    box.upper[bestAxis] = bestAt;
+    auto middle = std::partition(
+        points.begin() + static_cast<std::ptrdiff_t>(box.begin),
+        points.begin() + static_cast<std::ptrdiff_t>(box.end),
+        [&](const Point& p) { return Channel(p.position, bestAxis) <= bestLevel; });
+    size_t cut = static_cast<size_t>(middle - points.begin());
+    other = MakeBox(points, cut, box.end);
+    box = MakeBox(points, box.begin, cut);
     return true;
 }
 
+Sums PixelSums(uint32_t argb, int64_t pixels) {
+    Sums s;
+    s.weight = pixels;
+    for (int axis = 0; axis < 3; ++axis) {
+        int64_t c = Channel(argb, axis);
+        s.channel[axis] = c * pixels;
+        s.squares += c * c * pixels;
+    }
+    return s;
+}
+
 uint32_t MeanColour(const Sums& s) {
-    auto mean = [&](int64_t sum) { return static_cast<uint32_t>((sum + s.weight / 2) / s.weight); };
-    return 0xFF000000u | mean(s.red) << 16 | mean(s.green) << 8 | mean(s.blue);
+    uint32_t colour = 0xFF000000u;
+    for (int axis = 0; axis < 3; ++axis)
+        colour |= static_cast<uint32_t>((s.channel[axis] + s.weight / 2) / s.weight) << (16 - 8 * axis);
+    return colour;
 }
 
 int Distance(uint32_t a, uint32_t b) {
-    int dr = Red(a) - Red(b);
-    int dg = Green(a) - Green(b);
-    int db = Blue(a) - Blue(b);
-    return dr * dr + dg * dg + db * db;
+    int sum = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        int d = Channel(a, axis) - Channel(b, axis);
+        sum += d * d;
+    }
+    return sum;
+}
+
+int16_t Nearest(const std::vector<uint32_t>& entries, uint32_t colour) {
+    int16_t nearest = 0;
+    int best = INT_MAX;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        int d = Distance(entries[i], colour);
+        if (d < best) {
+            best = d;
+            nearest = static_cast<int16_t>(i);
+        }
+    }
+    return nearest;
 }
 
 }  // namespace
 
-ColourCount::ColourCount()
-    : weight(kSide * kSide * kSide), red(weight.size()), green(weight.size()),
-      blue(weight.size()), squares(weight.size()) {}
+ColourCount::ColourCount() : cells(size_t{1} << (3 * kCellBits)) {}
 
 void CountColours(ColourCount& count, const uint32_t* argb, size_t pixels) {
     for (size_t i = 0; i < pixels; ++i) {
         uint32_t colour = argb[i] | 0xFF000000u;
-        if (count.own.size() <= kGifColours && !count.index.count(colour)) {
-            count.index.emplace(colour, static_cast<uint8_t>(count.own.size()));
-            count.own.push_back(colour);
+        if (!count.many) {
+            auto found = count.index.emplace(colour, static_cast<uint32_t>(count.own.size()));
+            if (found.second) {
+                count.own.push_back(colour);
+                count.pixels.push_back(0);
+            }
+            ++count.pixels[found.first->second];
+            if (count.own.size() > kFewColours) {
+                count.many = true;
+                count.own = {};
+                count.pixels = {};
+                count.index = {};
+            }
         }
-        int r = Red(colour), g = Green(colour), b = Blue(colour);
-        size_t cell = Cell((r >> kBinShift) + 1, (g >> kBinShift) + 1, (b >> kBinShift) + 1);
-        ++count.weight[cell];
-        count.red[cell] += r;
-        count.green[cell] += g;
-        count.blue[cell] += b;
-        count.squares[cell] += r * r + g * g + b * b;
+        Add(count.cells[Cell(colour)], PixelSums(colour, 1));
     }
 }
 
 GifPalette MakeGifPalette(ColourCount count) {
     GifPalette palette;
-    if (count.own.size() <= kGifColours) {
+    palette.nearest.assign(size_t{1} << (3 * kCellBits), -1);
+    if (!count.many && count.own.size() <= kGifColours) {
         palette.entries = std::move(count.own);
-        palette.exact = std::move(count.index);
+        for (size_t i = 0; i < palette.entries.size(); ++i)
+            palette.exact.emplace(palette.entries[i], static_cast<uint8_t>(i));
         return palette;
     }
-    // Running sums over every moment, so that any box's sums take eight look-ups.
-    for (std::vector<int64_t>* m :
-         {&count.weight, &count.red, &count.green, &count.blue, &count.squares}) {
-        std::vector<int64_t>& v = *m;
-        for (int r = 1; r < kSide; ++r)
-            for (int g = 1; g < kSide; ++g)
-                for (int b = 1; b < kSide; ++b)
-                    v[Cell(r, g, b)] += v[Cell(r - 1, g, b)] + v[Cell(r, g - 1, b)] +
-                                        v[Cell(r, g, b - 1)] - v[Cell(r - 1, g - 1, b)] -
-                                        v[Cell(r - 1, g, b - 1)] - v[Cell(r, g - 1, b - 1)] +
-                                        v[Cell(r - 1, g - 1, b - 1)];
+    // The picture's own colours when they are few, else its histogram's cells: the cells of a
+    // picture whose colours crowd together could serve fewer entries than a palette has.
+    std::vector<Point> points;
+    if (!count.many) {
+        for (size_t i = 0; i < count.own.size(); ++i)
+            points.push_back({count.own[i], PixelSums(count.own[i], count.pixels[i])});
+    } else {
+        for (size_t cell = 0; cell < count.cells.size(); ++cell) {
+            if (count.cells[cell].weight == 0) continue;
+            // Placed by the cell's corner; the cell's own sums make the entries' means.
+            uint32_t corner = 0xFF000000u;
+            for (int axis = 0; axis < 3; ++axis) {
+                auto level = static_cast<uint32_t>(cell >> (kCellBits * (2 - axis)) & ((1u << kCellBits) - 1));
+                corner |= level << kCellShift << (16 - 8 * axis);
+            }
+            points.push_back({corner, count.cells[cell]});
+        }
     }
-    // Wu's quantiser: the box whose colours spread most is cut in two until there are
-    // enough boxes, and each box gives its mean colour.
-    std::vector<Box> boxes{Box{{0, 0, 0}, {kSide - 1, kSide - 1, kSide - 1}}};
-    std::vector<double> spread{Variance(boxes[0], count)};
+    // The box whose colours spread most is cut in two until there are enough, and each box
+    // gives its mean colour.
+    std::vector<Box> boxes{MakeBox(points, 0, points.size())};
     while (boxes.size() < kGifColours) {
-        size_t widest = static_cast<size_t>(
-            std::max_element(spread.begin(), spread.end()) - spread.begin());
-        if (spread[widest] <= 0) break;
+        auto widest = std::max_element(boxes.begin(), boxes.end(),
+                                       [](const Box& a, const Box& b) { return a.spread < b.spread; });
+        if (widest->spread <= 0) break;
         Box other{};
-        if (!Cut(boxes[widest], other, count)) {
-            spread[widest] = 0;
+        if (!Cut(points, *widest, other)) {
+            widest->spread = 0;
             continue;
         }
         boxes.push_back(other);
-        spread[widest] = Variance(boxes[widest], count);
-        spread.push_back(Variance(other, count));
     }
-    for (const Box& box : boxes) palette.entries.push_back(MeanColour(SumsOf(box, count)));
-    palette.nearest.assign(size_t{1} << 18, -1);
+    for (const Box& box : boxes) palette.entries.push_back(MeanColour(box.sums));
+    if (!count.many)
+        for (uint32_t colour : count.own)
+            palette.exact.emplace(colour, static_cast<uint8_t>(Nearest(palette.entries, colour)));
     return palette;
 }
 
 uint8_t PaletteIndex(GifPalette& palette, uint32_t argb) {
     uint32_t colour = argb | 0xFF000000u;
-    if (palette.nearest.empty()) {
+    if (!palette.exact.empty()) {
         auto found = palette.exact.find(colour);
-        return found == palette.exact.end() ? 0 : found->second;
+        if (found != palette.exact.end()) return found->second;
     }
-    // Colours a sixty-fourth of the range apart share their nearest entry, taken for the
-    // middle of their cell so that it does not depend on which pixel came first.
-    size_t key = (colour >> 6 & 0x3F000) | (colour >> 4 & 0xFC0) | (colour >> 2 & 0x3F);
-    int16_t& nearest = palette.nearest[key];
-    if (nearest < 0) {
-        uint32_t middle = (colour & 0xFFFCFCFC) | 0x020202;
-        int best = INT_MAX;
-        for (size_t i = 0; i < palette.entries.size(); ++i) {
-            int d = Distance(palette.entries[i], middle);
-            if (d < best) {
-                best = d;
-                nearest = static_cast<int16_t>(i);
-            }
-        }
-    }
+    // A cell's colours share the entry nearest to its middle, which does not depend on which
+    // pixel came first.
+    int16_t& nearest = palette.nearest[Cell(colour)];
+    if (nearest < 0) nearest = Nearest(palette.entries, (colour & 0xFFFCFCFC) | 0x020202);
     return static_cast<uint8_t>(nearest);
 }

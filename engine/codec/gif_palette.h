@@ -22,15 +22,23 @@ void AddGreyPalette(std::vector<uint8_t>& gif);
 // palette serves tall pictures with a fraction of its entries, and Windows's is another one.
 constexpr size_t kGifColours = 256;
 
+// Pixels, the sums of each channel of theirs (red, green, blue) and of their squares.
+struct ColourSums {
+    int64_t weight = 0;
+    int64_t channel[3] = {0, 0, 0};
+    int64_t squares = 0;
+};
+
 // What a frame's pixels hold, counted a run of pixels at a time; colours are 0xAARRGGBB with
 // the alpha ignored.
 struct ColourCount {
     ColourCount();
-    // Its distinct colours in the order met, up to one more than a palette holds.
+    // While there are few enough: its distinct colours in the order met, and their pixels.
+    bool many = false;
     std::vector<uint32_t> own;
-    std::unordered_map<uint32_t, uint8_t> index;  // each colour of own to its place there
-    // Per cell of a histogram of 6 bits a channel: pixels, sums of each channel and of squares.
-    std::vector<int64_t> weight, red, green, blue, squares;
+    std::vector<uint32_t> pixels;
+    std::unordered_map<uint32_t, uint32_t> index;  // each colour of own to its place there
+    std::vector<ColourSums> cells;  // per cell of a histogram of 6 bits a channel
 };
 
 void CountColours(ColourCount& count, const uint32_t* argb, size_t pixels);
@@ -38,8 +46,8 @@ void CountColours(ColourCount& count, const uint32_t* argb, size_t pixels);
 // At most kGifColours opaque colours, and each pixel's place among them.
 struct GifPalette {
     std::vector<uint32_t> entries;
-    std::unordered_map<uint32_t, uint8_t> exact;  // when entries are the frame's own colours
-    std::vector<int16_t> nearest;                 // otherwise, the nearest entry found so far
+    std::unordered_map<uint32_t, uint8_t> exact;  // the nearest entry to each colour counted
+    std::vector<int16_t> nearest;                 // otherwise, to each cell's middle, once found
 };
 
 // A frame's own colours when they fit, else a palette by Wu's quantiser, each entry the mean of
