@@ -1,5 +1,6 @@
 #include "codec.h"
 
+#include "cmyk_jpeg.h"
 #include "colours.h"
 #include "exif_edit.h"
 #include "files.h"
@@ -65,6 +66,13 @@ bool DeclaresTooLarge(const MappedFile& input) {
         break;
     }
     return false;
+}
+
+// A CMYK JPEG through the CMYK profile it carries; null for any other file.
+ImagePtr LoadProfiledCmykJpeg(const MappedFile& input) {
+    if (input.size() < 2 || input.data()[0] != 0xFF || input.data()[1] != 0xD8) return nullptr;
+    std::string icc = ReadMetadata(input.data(), input.size()).icc;
+    return DescribesCmykPixels(icc) ? LoadCmykJpeg(input.data(), input.size(), icc) : nullptr;
 }
 
 // A metafile drawn on white at its own size.
@@ -165,6 +173,7 @@ ImagePtr LoadImageFile(const MappedFile& input) {
     if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
     if (IsIcon(input.data(), input.size())) return LoadLargestIconPicture(input);
+    if (ImagePtr cmyk = LoadProfiledCmykJpeg(input)) return cmyk;
     StreamPtr stream = StreamOverBytes(input.data(), input.size());
     if (!stream) return nullptr;
     // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
