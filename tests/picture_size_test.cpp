@@ -28,16 +28,26 @@ std::string Gif(unsigned w, unsigned h, unsigned left, unsigned top, unsigned fw
     return "GIF89a" + Le16(w) + Le16(h) + Bytes("\0\0\0", 3) + extensions + "," + Le16(left) +
            Le16(top) + Le16(fw) + Le16(fh) + Bytes("\0", 1);
 }
+// A picture's data after its descriptor: a code size of 2 and one sub-block of LZW codes.
+const std::string kGifData = Bytes("\x02\x02\x44\x01\0", 5);
+std::string GifPicture(unsigned left, unsigned top, unsigned w, unsigned h) {
+    return "," + Le16(left) + Le16(top) + Le16(w) + Le16(h) + Bytes("\0", 1) + kGifData;
+}
 std::string Jpeg(const std::string& before, unsigned w, unsigned h) {
     return Bytes("\xFF\xD8", 2) + before + Bytes("\xFF\xC2", 2) + Be16(11) + Bytes("\x08", 1) +
            Be16(h) + Be16(w) + Bytes("\x01\x01\x11\x00", 4);
 }
 std::string App(unsigned payload) { return Bytes("\xFF\xE1", 2) + Be16(payload + 2) + std::string(payload, 'x'); }
+std::string TiffEntry(unsigned tag, unsigned type, uint32_t v) {
+    return Le16(tag) + Le16(type) + Le32(1) + (type == 3 ? Le16(v) + Le16(0) : Le32(v));
+}
+std::string TiffLe(const std::vector<std::string>& entries) {
+    std::string directory = Le16(static_cast<unsigned>(entries.size()));
+    for (const std::string& entry : entries) directory += entry;
+    return Bytes("II*\0", 4) + Le32(8) + directory + Le32(0);
+}
 std::string TiffLe(unsigned widthType, uint32_t w, uint32_t h) {
-    auto entry = [](unsigned tag, unsigned type, uint32_t v) {
-        return Le16(tag) + Le16(type) + Le32(1) + (type == 3 ? Le16(v) + Le16(0) : Le32(v));
-    };
-    return Bytes("II*\0", 4) + Le32(8) + Le16(2) + entry(256, widthType, w) + entry(257, 4, h) + Le32(0);
+    return TiffLe({TiffEntry(256, widthType, w), TiffEntry(257, 4, h)});
 }
 std::string Icon(const std::vector<std::string>& pictures) {
     std::string head = Bytes("\0\0\1\0", 4) + Le16(static_cast<unsigned>(pictures.size()));
@@ -80,17 +90,44 @@ TEST(ReadDeclaredSize, ReadsWhatEachFormatsHeadersDeclare) {
          Gif(8, 8, 0, 0, 8, 8, Bytes("\x21\xFE", 2) + std::string(300, '\0').replace(0, 1, "\xFF") +
                                    std::string(1, '\0')),
          DeclaredSize::Damaged, 0, 0},
+        {"gif bomb in its second picture",
+         Gif(1, 1, 0, 0, 1, 1) + kGifData +
+             Bytes("\x21\xF9\x04\0\0\0\0\0", 8) + GifPicture(0, 0, 12000, 12000) + ";",
+         DeclaredSize::Found, 12000, 12000},
+        {"gif whose later picture lies beyond its screen",
+         Gif(10, 10, 0, 0, 10, 10) + kGifData +
+             GifPicture(60000, 5, 100, 40000),
+         DeclaredSize::Found, 60100, 40005},
+        {"gif cut inside its second picture's descriptor",
+         Gif(30, 20, 0, 0, 30, 20) + kGifData + GifPicture(0, 0, 50, 60).substr(0, 6),
+         DeclaredSize::Found, 30, 20},
+        {"gif cut inside its second picture's data",
+         Gif(30, 20, 0, 0, 30, 20) + kGifData + GifPicture(0, 0, 50, 60).substr(0, 12),
+         DeclaredSize::Found, 50, 60},
         {"gif with no picture", "GIF89a" + Le16(8) + Le16(8) + Bytes("\0\0\0;", 4),
          DeclaredSize::Damaged, 0, 0},
         {"jpeg after app segments", Jpeg(App(70000 % 65000) + App(100), 4000, 3000),
          DeclaredSize::Found, 4000, 3000},
         {"jpeg with fill bytes and restart marker", Jpeg(Bytes("\xFF\xFF\xFF\xD0", 4), 65535, 65535),
          DeclaredSize::Found, 65535, 65535},
+        // After the stuffed zero a reader that takes it for a segment lands on a 1x1 frame
+        // inside the APP1 segment; libjpeg passes over it and finds the real frame.
+        {"jpeg with a stuffed zero before a segment holding a frame's bytes",
+         Jpeg(Bytes("\xFF\x00\x00\x06", 4) + Bytes("\xFF\xE1", 2) + Be16(2 + 13) +
+                  Jpeg("", 1, 1).substr(2),
+              30000, 30000),
+         DeclaredSize::Found, 30000, 30000},
         {"jpeg whose scan comes before any frame", Bytes("\xFF\xD8\xFF\xDA", 4) + Be16(2),
          DeclaredSize::Damaged, 0, 0},
         {"jpeg cut inside a segment", Jpeg(App(100), 10, 10).substr(0, 50), DeclaredSize::Damaged, 0, 0},
         {"tiff with short width", TiffLe(3, 300, 200), DeclaredSize::Found, 300, 200},
         {"tiff bomb", TiffLe(4, 100000, 100000), DeclaredSize::Found, 100000, 100000},
+        {"tiff giving its width twice",
+         TiffLe({TiffEntry(256, 3, 1), TiffEntry(257, 3, 1), TiffEntry(256, 4, 12000)}),
+         DeclaredSize::Damaged, 0, 0},
+        {"tiff giving its height twice",
+         TiffLe({TiffEntry(256, 4, 12000), TiffEntry(257, 4, 12000), TiffEntry(257, 3, 1)}),
+         DeclaredSize::Damaged, 0, 0},
         {"tiff with a float width", TiffLe(11, 1, 1), DeclaredSize::Damaged, 0, 0},
         {"tiff whose directory lies outside", Bytes("II*\0", 4) + Le32(1000), DeclaredSize::Damaged, 0, 0},
         {"icon of a png and a bmp", Icon({PngHead(256, 256), BmpInfo(32, 64)}), DeclaredSize::Found, 256, 256},
@@ -154,6 +191,7 @@ TEST(ConvertImageFileDeclaredSize, BombsOfEveryFormatFailAndWriteNothing) {
         {L"bomb.png", PngHead(20000, 20000) + std::string(64, '\0')},
         {L"bomb.bmp", Bmp(20000, -20000) + std::string(64, '\0')},
         {L"bomb.gif", Gif(65535, 65535, 0, 0, 65535, 65535) + std::string(64, '\0')},
+        {L"bomb-second.gif", Gif(1, 1, 0, 0, 1, 1) + kGifData + GifPicture(0, 0, 12000, 12000) + std::string(64, '\0')},
         {L"bomb.jpg", Jpeg(App(16), 65535, 65535) + std::string(64, '\0')},
         {L"bomb.tiff", TiffLe(4, 100000, 100000)},
         {L"bomb.ico", Icon({PngHead(30000, 30000)})},

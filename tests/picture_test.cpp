@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <set>
 #include <vector>
 
 namespace {
@@ -434,6 +435,18 @@ TEST(ToIndexedColor, ATallPictureOfFewColoursKeepsEveryPixel) {
     EXPECT_EQ(format, PixelFormat8bppIndexed);
     EXPECT_EQ(FirstDifference(ReadPixels(indexed.get()), Pixels{{kTallWidth, kTallHeight}, argb}),
               "");
+}
+
+// Wine's optimal palette gave tall photos a fraction of its 256 entries.
+TEST(ToIndexedColor, ATallPhotoGetsTheWholePalette) {
+    GpBitmap* loaded = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromFile(CorpusFile(L"jpeg\\pillow\\flower.jpg").c_str(), &loaded), Ok);
+    ImagePtr photo(loaded);
+    ASSERT_TRUE(TurnUpright(photo.get(), 6));
+    ImagePtr indexed = ToIndexedColor(photo.get());
+    ASSERT_TRUE(indexed);
+    Pixels pixels = ReadPixels(indexed.get());
+    EXPECT_EQ(std::set<ARGB>(pixels.argb.begin(), pixels.argb.end()).size(), 256u);
 }
 
 TEST(ConvertImageFile, MetafilesAreDrawnOnWhiteAtTheirOwnSize) {

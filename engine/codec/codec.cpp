@@ -1,9 +1,11 @@
 #include "codec.h"
 
+#include "cmyk_jpeg.h"
 #include "colours.h"
 #include "exif_edit.h"
 #include "files.h"
 #include "gif_palette.h"
+#include "icon_directory.h"
 #include "metadata.h"
 #include "picture.h"
 #include "picture_size.h"
@@ -20,15 +22,34 @@
 
 namespace {
 
+ImagePtr LoadFromStream(IStream* stream) {
+    GpBitmap* bitmap = nullptr;
+    if (!stream || GdipCreateBitmapFromStream(stream, &bitmap) != Ok) return nullptr;
+    return ImagePtr(bitmap);
+}
+
+// A picture decoded from bytes that GDI+ reads from a copy of its own.
+ImagePtr LoadCopy(const std::vector<uint8_t>& bytes) {
+    StreamPtr stream(SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
+    return LoadFromStream(stream.get());
+}
+
 // A GIF without any colour table, decoded from a copy in memory that has one.
 ImagePtr LoadPaletteLessGif(const MappedFile& input) {
     if (input.size() > kMaxFileBytes) return nullptr;
     std::vector<uint8_t> gif(input.data(), input.data() + input.size());
     AddGreyPalette(gif);
-    StreamPtr stream(SHCreateMemStream(gif.data(), static_cast<UINT>(gif.size())));
-    GpBitmap* bitmap = nullptr;
-    if (!stream || GdipCreateBitmapFromStream(stream.get(), &bitmap) != Ok) return nullptr;
-    return ImagePtr(bitmap);
+    return LoadCopy(gif);
+}
+
+// An icon's largest picture alone, as each platform's decoder takes another one of several.
+// A PNG picture is decoded as the PNG file it is.
+ImagePtr LoadLargestIconPicture(const MappedFile& input) {
+    std::optional<IconPicture> largest =
+        LargestIconPicture(ReadIconPictures(input.data(), input.size()));
+    if (!largest || largest->size > kMaxFileBytes) return nullptr;
+    if (!largest->png) return LoadCopy(IconOfOnePicture(input.data(), *largest));
+    return LoadFromStream(StreamOverBytes(input.data() + largest->offset, largest->size).get());
 }
 
 // Decoders allocate what the headers declare, so a picture too large to hold is refused on
@@ -45,6 +66,13 @@ bool DeclaresTooLarge(const MappedFile& input) {
         break;
     }
     return false;
+}
+
+// A CMYK JPEG through the CMYK profile it carries; null for any other file.
+ImagePtr LoadProfiledCmykJpeg(const MappedFile& input) {
+    if (input.size() < 2 || input.data()[0] != 0xFF || input.data()[1] != 0xD8) return nullptr;
+    std::string icc = ReadMetadata(input.data(), input.size()).icc;
+    return DescribesCmykPixels(icc) ? LoadCmykJpeg(input.data(), input.size(), icc) : nullptr;
 }
 
 // A metafile drawn on white at its own size.
@@ -144,6 +172,8 @@ PhotoMetadata ReadCarriedMetadata(const uint8_t* data, size_t size) {
 ImagePtr LoadImageFile(const MappedFile& input) {
     if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
+    if (IsIcon(input.data(), input.size())) return LoadLargestIconPicture(input);
+    if (ImagePtr cmyk = LoadProfiledCmykJpeg(input)) return cmyk;
     StreamPtr stream = StreamOverBytes(input.data(), input.size());
     if (!stream) return nullptr;
     // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Rows converted at a time, so that no copy of a whole large picture is made.
+constexpr UINT kBandRows = 256;
+
 struct ProfileCloser {
     void operator()(void* profile) const { cmsCloseProfile(profile); }
 };
@@ -21,8 +24,9 @@ struct TransformDeleter {
 using TransformPtr = std::unique_ptr<void, TransformDeleter>;
 
 // The colour engine reads a profile's tags only when it needs them, so the size the header
-// declares is checked here.
-ProfilePtr OpenRgbProfile(const std::string& icc) {
+// declares is checked here. Pixels are taken from profiles of cameras, screens and colour
+// spaces, and a CMYK picture's from a printer's too.
+ProfilePtr OpenProfile(const std::string& icc, cmsColorSpaceSignature space) {
     constexpr size_t kHeaderBytes = 128;
     if (icc.size() < kHeaderBytes || icc.size() > kMaxIccBytes) return nullptr;
     const auto* header = reinterpret_cast<const uint8_t*>(icc.data());
@@ -30,17 +34,20 @@ ProfilePtr OpenRgbProfile(const std::string& icc) {
                       static_cast<size_t>(header[2]) << 8 | header[3];
     if (declared < kHeaderBytes || declared > icc.size()) return nullptr;
     ProfilePtr profile(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
-    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return nullptr;
+    if (!profile || cmsGetColorSpace(profile.get()) != space) return nullptr;
     switch (cmsGetDeviceClass(profile.get())) {
     case cmsSigInputClass:
     case cmsSigDisplayClass:
     case cmsSigColorSpaceClass:
-        break;
+        return profile;
+    case cmsSigOutputClass:
+        return space == cmsSigCmykData ? std::move(profile) : nullptr;
     default:
         return nullptr;
     }
-    return profile;
 }
+
+ProfilePtr OpenRgbProfile(const std::string& icc) { return OpenProfile(icc, cmsSigRgbData); }
 
 // Pixels as GDI+ lays them out in memory: blue, green, red (and alpha) bytes.
 TransformPtr ToSrgb(const std::string& icc, cmsUInt32Number layout) {
@@ -97,7 +104,6 @@ bool ConvertToSrgb(GpImage* image, const std::string& icc) {
     PixelFormat locked = format == PixelFormat24bppRGB ? PixelFormat24bppRGB : PixelFormat32bppARGB;
     TransformPtr transform = ToSrgb(icc, locked == PixelFormat24bppRGB ? TYPE_BGR_8 : TYPE_BGRA_8);
     if (!transform) return false;
-    constexpr UINT kBandRows = 256;
     for (UINT top = 0; top < height; top += kBandRows) {
         GpRect band{0, static_cast<INT>(top), static_cast<INT>(width),
                     static_cast<INT>(std::min(kBandRows, height - top))};
@@ -108,4 +114,36 @@ bool ConvertToSrgb(GpImage* image, const std::string& icc) {
             cmsDoTransform(transform.get(), pixels.row(y), pixels.row(y), width);
     }
     return true;
+}
+
+bool DescribesCmykPixels(const std::string& icc) {
+    ProfilePtr profile = OpenProfile(icc, cmsSigCmykData);
+    return profile && cmsIsTag(profile.get(), cmsSigAToB0Tag) &&
+           cmsReadTag(profile.get(), cmsSigAToB0Tag) != nullptr;
+}
+
+ImagePtr SrgbFromCmyk(UINT width, UINT height, const std::string& icc,
+                      const std::function<bool(UINT top, UINT rows, BYTE* cmyk)>& read) {
+    ProfilePtr from = OpenProfile(icc, cmsSigCmykData);
+    ProfilePtr srgb(cmsCreate_sRGBProfile());
+    if (!from || !srgb) return nullptr;
+    TransformPtr transform(cmsCreateTransform(from.get(), TYPE_CMYK_8, srgb.get(), TYPE_BGR_8,
+                                              INTENT_PERCEPTUAL, 0));
+    GpBitmap* bitmap = nullptr;
+    if (!transform || GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                                PixelFormat24bppRGB, nullptr, &bitmap) != Ok)
+        return nullptr;
+    ImagePtr picture(bitmap);
+    std::vector<BYTE> cmyk(size_t{width} * 4 * std::min(kBandRows, height));
+    for (UINT top = 0; top < height; top += kBandRows) {
+        UINT rows = std::min(kBandRows, height - top);
+        if (!read(top, rows, cmyk.data())) return nullptr;
+        BitmapBitsLock pixels(bitmap, GpRect{0, static_cast<INT>(top), static_cast<INT>(width),
+                                             static_cast<INT>(rows)},
+                              ImageLockModeWrite, PixelFormat24bppRGB);
+        if (!pixels.locked()) return nullptr;
+        for (UINT y = 0; y < rows; ++y)
+            cmsDoTransform(transform.get(), cmyk.data() + size_t{y} * width * 4, pixels.row(y), width);
+    }
+    return picture;
 }

@@ -7,6 +7,7 @@
 
 #include "resources.h"
 
+#include <functional>
 #include <string>
 
 // True when the colour engine takes icc as the profile of RGB pixels: only such a profile
@@ -18,3 +19,11 @@ bool DescribesRgbPixels(const std::string& icc);
 // formats whose files cannot say which colours they hold. The picture must not be a
 // metafile. False when the conversion failed; the pixels may then be part converted.
 bool ConvertToSrgb(GpImage* image, const std::string& icc);
+
+// True when icc is a CMYK profile the colour engine can take pixels from.
+bool DescribesCmykPixels(const std::string& icc);
+
+// A width x height picture in sRGB from CMYK samples (4 bytes a pixel, 0 for no ink) through
+// icc. read fills the rows from top on, as many as asked, into its buffer; false when it fails.
+ImagePtr SrgbFromCmyk(UINT width, UINT height, const std::string& icc,
+                      const std::function<bool(UINT top, UINT rows, BYTE* cmyk)>& read);

@@ -1,9 +1,10 @@
 #include "picture.h"
 
+#include "gif_palette.h"
+
 #include <algorithm>
-#include <climits>
 #include <cstring>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -16,26 +17,6 @@ constexpr UINT kBandRows = 256;
 GpRect Band(UINT top, UINT width, UINT height) {
     return GpRect{0, static_cast<INT>(top), static_cast<INT>(width),
                   static_cast<INT>(std::min(kBandRows, height - top))};
-}
-
-int Distance(ARGB a, ARGB b) {
-    int dr = static_cast<int>((a >> 16) & 0xFF) - static_cast<int>((b >> 16) & 0xFF);
-    int dg = static_cast<int>((a >> 8) & 0xFF) - static_cast<int>((b >> 8) & 0xFF);
-    int db = static_cast<int>(a & 0xFF) - static_cast<int>(b & 0xFF);
-    return dr * dr + dg * dg + db * db;
-}
-
-BYTE Nearest(const ColorPalette& palette, ARGB color) {
-    BYTE best = 0;
-    int bestDistance = INT_MAX;
-    for (UINT i = 0; i < palette.Count; ++i) {
-        int d = Distance(palette.Entries[i], color);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = static_cast<BYTE>(i);
-        }
-    }
-    return best;
 }
 
 bool GetSize(GpImage* image, UINT& width, UINT& height) {
@@ -147,63 +128,36 @@ ImagePtr ToIndexedColor(GpImage* image) {
     UINT height = 0;
     if (!GetSize(image, width, height)) return nullptr;
 
-    std::vector<BYTE> paletteBlock(sizeof(ColorPalette) + 255 * sizeof(ARGB));
-    auto* palette = reinterpret_cast<ColorPalette*>(paletteBlock.data());
-    palette->Flags = 0;
-    palette->Count = 0;
-    // A picture of 256 colours or fewer keeps them exactly.
-    std::unordered_map<ARGB, BYTE> exact;
-    for (UINT top = 0; top < height && palette->Count <= 256; top += kBandRows) {
+    ColourCount count;
+    for (UINT top = 0; top < height; top += kBandRows) {
         BitmapBitsLock pixels(source, Band(top, width, height), ImageLockModeRead,
                               PixelFormat32bppARGB);
         if (!pixels.locked()) return nullptr;
-        for (UINT y = 0; y < pixels.data().Height && palette->Count <= 256; ++y) {
-            const auto* in = reinterpret_cast<const ARGB*>(pixels.row(y));
-            for (UINT x = 0; x < width && palette->Count <= 256; ++x) {
-                ARGB color = in[x] | 0xFF000000;
-                if (exact.count(color)) continue;
-                if (palette->Count < 256) palette->Entries[palette->Count] = color;
-                exact.emplace(color, static_cast<BYTE>(palette->Count++));
-            }
-        }
+        for (UINT y = 0; y < pixels.data().Height; ++y)
+            CountColours(count, reinterpret_cast<const uint32_t*>(pixels.row(y)), width);
     }
-    bool isExact = palette->Count <= 256;
-    if (!isExact) {
-        palette->Count = 256;
-        // Wine makes no optimal palette for some pictures; the fixed one still serves.
-        if (GdipInitializePalette(palette, PaletteTypeOptimal, 256, FALSE, source) != Ok &&
-            GdipInitializePalette(palette, PaletteTypeFixedHalftone256, 256, FALSE, nullptr) != Ok)
-            return nullptr;
-    }
+    GifPalette palette = MakeGifPalette(std::move(count));
+    std::vector<BYTE> paletteBlock(sizeof(ColorPalette) + (kGifColours - 1) * sizeof(ARGB));
+    auto* platformPalette = reinterpret_cast<ColorPalette*>(paletteBlock.data());
+    platformPalette->Flags = 0;
+    platformPalette->Count = static_cast<UINT>(palette.entries.size());
+    std::copy(palette.entries.begin(), palette.entries.end(), platformPalette->Entries);
 
     GpBitmap* indexed = nullptr;
     if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
                                   PixelFormat8bppIndexed, nullptr, &indexed) != Ok)
         return nullptr;
     ImagePtr result(indexed);
-    if (GdipSetImagePalette(indexed, palette) != Ok) return nullptr;
-
-    // Photos repeat colours heavily: remember each 15-bit colour's nearest entry.
-    std::vector<short> nearest(1 << 15, -1);
+    if (GdipSetImagePalette(indexed, platformPalette) != Ok) return nullptr;
     for (UINT top = 0; top < height; top += kBandRows) {
         const GpRect band = Band(top, width, height);
         BitmapBitsLock from(source, band, ImageLockModeRead, PixelFormat32bppARGB);
         BitmapBitsLock to(indexed, band, ImageLockModeWrite, PixelFormat8bppIndexed);
         if (!from.locked() || !to.locked()) return nullptr;
         for (UINT y = 0; y < from.data().Height; ++y) {
-            const auto* in = reinterpret_cast<const ARGB*>(from.row(y));
+            const auto* in = reinterpret_cast<const uint32_t*>(from.row(y));
             BYTE* out = to.row(y);
-            for (UINT x = 0; x < width; ++x) {
-                ARGB color = in[x] | 0xFF000000;
-                if (isExact) {
-                    out[x] = exact[color];
-                    continue;
-                }
-                size_t key =
-                    ((color >> 9) & 0x7C00) | ((color >> 6) & 0x03E0) | ((color >> 3) & 0x001F);
-                if (nearest[key] < 0) nearest[key] = Nearest(*palette, color);
-                out[x] = static_cast<BYTE>(nearest[key]);
-            }
+            for (UINT x = 0; x < width; ++x) out[x] = PaletteIndex(palette, in[x]);
         }
     }
     return result;

@@ -1,7 +1,10 @@
 #include "picture_size.h"
 
+#include "icon_directory.h"
+
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -31,25 +34,41 @@ DeclaredSize Png(const Bytes& b, size_t at, Size& s) {
     return DeclaredSize::Found;
 }
 
+// Skips a chain of sub-blocks up to its empty one; false when the file ends first.
+bool SkipSubBlocks(const Bytes& b, size_t& at) {
+    while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + size_t{b.data[at]};
+    return b.Fits(at++, 1);
+}
+
+// The decoder decodes every picture, so each one's extent counts, not only the first's.
 DeclaredSize Gif(const Bytes& b, Size& s) {
     if (!b.Fits(0, 13)) return DeclaredSize::Damaged;
     s = {b.Le16(6), b.Le16(8)};
     size_t at = 13;
     if (b.data[10] & 0x80) at += size_t{3} << ((b.data[10] & 7) + 1);
-    // Extensions come before the first picture; each is a chain of sub-blocks.
-    while (b.Fits(at, 1) && b.data[at] == 0x21) {
-        at += 2;
-        while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + b.data[at];
-        ++at;
+    bool picture = false;
+    while (b.Fits(at, 1) && b.data[at] != 0x3B) {
+        if (b.data[at] == 0x21) {  // an extension: introducer, label, sub-blocks
+            at += 2;
+            if (!SkipSubBlocks(b, at)) break;
+            continue;
+        }
+        if (b.data[at] != 0x2C || !b.Fits(at, 10)) break;
+        // A picture reaching beyond the screen widens what the decoder draws on.
+        s.width = std::max<uint64_t>(s.width, uint64_t{b.Le16(at + 1)} + b.Le16(at + 5));
+        s.height = std::max<uint64_t>(s.height, uint64_t{b.Le16(at + 3)} + b.Le16(at + 7));
+        picture = true;
+        uint8_t flags = b.data[at + 9];
+        at += 10;
+        if (flags & 0x80) at += size_t{3} << ((flags & 7) + 1);
+        ++at;  // the LZW code size, then the picture's data
+        if (!SkipSubBlocks(b, at)) break;
     }
-    if (!b.Fits(at, 10) || b.data[at] != 0x2C) return DeclaredSize::Damaged;
-    // A picture reaching beyond the screen widens what the decoder draws on.
-    s.width = std::max<uint64_t>(s.width, uint64_t{b.Le16(at + 1)} + b.Le16(at + 5));
-    s.height = std::max<uint64_t>(s.height, uint64_t{b.Le16(at + 3)} + b.Le16(at + 7));
-    return DeclaredSize::Found;
+    // Decoders show what a cut or damaged file holds before its fault.
+    return picture ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
 
-// A BMP's information header, as in a .bmp after its file header or in an icon.
+// A BMP's information header, after its file header.
 DeclaredSize BitmapInfo(const Bytes& b, size_t at, Size& s) {
     if (!b.Fits(at, 4)) return DeclaredSize::Damaged;
     uint32_t headerSize = b.Le32(at);
@@ -78,7 +97,9 @@ DeclaredSize Jpeg(const Bytes& b, Size& s) {
             ++at;
             continue;
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+        // A stuffed zero is no marker, and restart and TEM markers carry no length: libjpeg
+        // passes over all three.
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             at += 2;
             continue;
         }
@@ -113,29 +134,21 @@ DeclaredSize Tiff(const Bytes& b, Size& s) {
         if (tag != 256 && tag != 257) continue;
         uint16_t type = u16(entry + 2);
         uint64_t value = type == 3 ? u16(entry + 8) : type == 4 ? u32(entry + 8) : 0;
-        if (type != 3 && type != 4) return DeclaredSize::Damaged;
+        bool& have = tag == 256 ? haveWidth : haveHeight;
+        // Decoders differ on which of two sizes holds (libtiff takes the first), so a file
+        // that gives one twice has no size to trust.
+        if ((type != 3 && type != 4) || have) return DeclaredSize::Damaged;
         (tag == 256 ? s.width : s.height) = value;
-        (tag == 256 ? haveWidth : haveHeight) = true;
+        have = true;
     }
     return haveWidth && haveHeight ? DeclaredSize::Found : DeclaredSize::Damaged;
 }
 
+// Only an icon's largest picture is decoded.
 DeclaredSize Icon(const Bytes& b, Size& s) {
-    size_t count = b.Le16(4);
-    if (count == 0) return DeclaredSize::Damaged;
-    for (size_t i = 0; i < count; ++i) {
-        size_t entry = 6 + i * 16;
-        if (!b.Fits(entry, 16)) return DeclaredSize::Damaged;
-        size_t offset = b.Le32(entry + 12);
-        Size picture;
-        DeclaredSize found = b.Starts(offset, "\x89PNG", 4) ? Png(b, offset, picture)
-                                                            : BitmapInfo(b, offset, picture);
-        if (found != DeclaredSize::Found) return found;
-        // A bitmap in an icon declares twice its height, for the mask below the picture;
-        // the larger figure is the safe one.
-        s.width = std::max(s.width, picture.width);
-        s.height = std::max(s.height, picture.height);
-    }
+    std::optional<IconPicture> largest = LargestIconPicture(ReadIconPictures(b.data, b.size));
+    if (!largest) return DeclaredSize::Damaged;
+    s = {largest->width, largest->height};
     return DeclaredSize::Found;
 }
 
@@ -156,7 +169,7 @@ DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
         found = Jpeg(b, s);
     else if (b.Starts(0, "II*\0", 4) || b.Starts(0, "MM\0*", 4))
         found = b.Fits(0, 8) ? Tiff(b, s) : DeclaredSize::Damaged;
-    else if (b.Starts(0, "\0\0\1\0", 4) && b.Fits(0, 6))
+    else if (IsIcon(data, size))
         found = Icon(b, s);
     width = s.width;
     height = s.height;

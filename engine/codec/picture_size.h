@@ -12,7 +12,8 @@ enum class DeclaredSize {
     Damaged,     // one of those formats, but its size cannot be read
 };
 
-// For an ICO, the largest of its pictures; for a GIF, its screen and first picture together;
-// for a TIFF, its first directory, the picture the platform decodes.
+// For an ICO, the largest of its pictures; for a GIF, its screen and all its pictures together;
+// for a TIFF, its first directory, the picture the platform decodes (Damaged when that gives
+// its width or height twice).
 DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
                               uint64_t& height);

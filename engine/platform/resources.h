@@ -195,6 +195,23 @@ struct ComReleaseDeleter {
 };
 // A COM stream, such as a file held in memory.
 using StreamPtr = std::unique_ptr<IStream, ComReleaseDeleter>;
+// Any other COM object.
+template <class Interface>
+using ComPtr = std::unique_ptr<Interface, ComReleaseDeleter>;
+
+// COM on the calling thread while this lives; a thread that has it already keeps it as it is.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
 
 struct EnhMetafileDeleter {
     void operator()(HENHMETAFILE metafile) const { DeleteEnhMetaFile(metafile); }
