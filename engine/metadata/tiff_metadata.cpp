@@ -8,8 +8,21 @@
 
 namespace {
 
+// Private directories of cameras and scanners (Kodak's, Leaf's, Kodak's KDC) hang off the
+// first directory by an offset into the structure they came from, as does any entry of type
+// IFD: laid out anew, they would point elsewhere.
+bool HoldsOffset(const TiffEntry& entry) {
+    constexpr uint16_t kTypeIfd = 13;
+    static const uint16_t kPrivateDirectories[] = {33424, 34954, 65024};
+    return entry.type == kTypeIfd ||
+           std::find(std::begin(kPrivateDirectories), std::end(kPrivateDirectories), entry.tag) !=
+               std::end(kPrivateDirectories);
+}
+
+// An entry of no value describes nothing, and must not replace the file's own.
 bool IsDescriptive(const TiffEntry& entry) {
-    return !IsTiffLayoutTag(entry.tag) && entry.tag != kTagIcc && entry.tag != kTagXmp;
+    return !IsTiffLayoutTag(entry.tag) && !HoldsOffset(entry) && entry.count > 0 &&
+           entry.tag != kTagIcc && entry.tag != kTagXmp;
 }
 
 // The bytes of an entry holding a block of bytes, or "" for one of another type.
@@ -17,6 +30,19 @@ std::string Block(const TiffDirectory& directory, uint16_t tag, size_t maxBytes)
     const TiffEntry* entry = FindTiffEntry(directory, tag);
     if (!entry || TiffTypeSize(entry->type) != 1 || entry->value.size() > maxBytes) return "";
     return entry->value;
+}
+
+// A maker note's offsets count from where its camera's EXIF began, and in a directory laid
+// out anew they would point elsewhere: each make counts from its own base, and a note read
+// wrong is worse than none. So the note is carried only where the EXIF's bytes stay as they
+// were, and is left out whole here.
+void DropMakerNote(TiffDirectory& directory) {
+    for (TiffDirectory& sub : directory.subDirectories) {
+        if (sub.tag != kTagExifDirectory) continue;
+        sub.entries.erase(std::remove_if(sub.entries.begin(), sub.entries.end(),
+                                         [](const TiffEntry& entry) { return entry.tag == kTagMakerNote; }),
+                          sub.entries.end());
+    }
 }
 
 TiffEntry BlockEntry(uint16_t tag, uint16_t type, const std::string& bytes) {
@@ -37,7 +63,8 @@ PhotoMetadata ReadTiffMetadata(const uint8_t* data, size_t size) {
     std::copy_if(first.directory.entries.begin(), first.directory.entries.end(),
                  std::back_inserter(exif.ifd0.entries), IsDescriptive);
     exif.ifd0.subDirectories = std::move(first.directory.subDirectories);
-    if (exif.ifd0.entries.empty() && exif.ifd0.subDirectories.empty()) return metadata;
+    DropMakerNote(exif.ifd0);
+    if (IsEmptyTiffDirectory(exif.ifd0)) return metadata;
     std::string bytes = SerializeTiff(exif);
     if (bytes.size() <= kMaxExifBytes) metadata.exif = std::move(bytes);
     return metadata;
@@ -57,6 +84,7 @@ bool WriteTiffMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
         for (TiffEntry& entry : exif.ifd0.entries)
             if (IsDescriptive(entry)) entries[entry.tag] = std::move(entry);
         directory.subDirectories = std::move(exif.ifd0.subDirectories);
+        DropMakerNote(directory);
     }
     directory.entries.clear();
     for (auto& tagged : entries) directory.entries.push_back(std::move(tagged.second));
