@@ -14,7 +14,8 @@ source "$here/photo_tools.sh"
 # What must hold, per input and output format:
 #   icc   same: the input's profile byte for byte, once;  none: no profile
 #   exif  same: DateTimeOriginal, Make, Model and GPS as in the input, Orientation 1 or none,
-#               ExifImageWidth/Height (if any) the output's size, no thumbnail, once;
+#               ExifImageWidth/Height (if any) the output's size, no thumbnail where the input
+#               was turned, once;
 #         none: no EXIF at all;  -: not looked at (the container holds none)
 #   xmp   same: the input's dc:title, once;  -: not looked at
 # Every output is upright (the reference's size) and, in sRGB through its own profile (as sRGB
@@ -140,7 +141,10 @@ while read -r input format_list icc exif xmp; do
                         [ -z "$got" ] || [ "$got" = "${pair#*:}" ] ||
                             exif_problems+=("$tag $got, the output's is ${pair#*:}")
                     done
-                    [ "$(count "$out_tags" '^\[IFD1\]')" = 0 ] || exif_problems+=("the EXIF thumbnail (IFD1) is kept")
+                    # The thumbnail shows the picture as it was: it goes when the picture is turned.
+                    in_orientation=$(value "$in_tags" Orientation)
+                    [ "${in_orientation:-1}" = 1 ] || [ "$(count "$out_tags" '^\[IFD1\]')" = 0 ] ||
+                        exif_problems+=("the EXIF thumbnail (IFD1) is kept, though the picture was turned")
                 fi
             elif [ "$exif" = none ]; then
                 # A TIFF's own directory is not EXIF; what only EXIF holds is.
