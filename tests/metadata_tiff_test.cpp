@@ -596,6 +596,76 @@ TEST(WriteTiffMetadata, GdiplusTiffStillDecodesToTheSamePixelsAndGivesItsMetadat
     ExpectCarried(back.exif, given.exif);
 }
 
+// A one-page TIFF as an encoder writes it: 2 x 2 pixels of bits-bit samples in one strip
+// after its directory.
+std::string OnePageTiff(bool big, uint32_t bits, const std::string& pixels) {
+    Order o{big};
+    auto build = [&](uint32_t at) {
+        return BuildSample(big, {{"ifd0", {{256, 3, 1, o.U16(2)}, {257, 3, 1, o.U16(2)},
+                                           {258, 3, 3, o.Shorts({bits, bits, bits})}, {259, 3, 1, o.U16(1)},
+                                           {262, 3, 1, o.U16(2)}, {273, 3, 1, o.U16(at)},
+                                           {277, 3, 1, o.U16(3)}, {278, 3, 1, o.U16(2)},
+                                           {279, 4, 1, o.U32(static_cast<uint32_t>(pixels.size()))}}}});
+    };
+    return build(static_cast<uint32_t>(build(0).bytes.size())).bytes + pixels;
+}
+
+// Where it can, the camera's EXIF stands as it is at the file's start, so that the maker
+// note's offsets, counted from there whatever its make, hold true.
+TEST(WriteTiffMetadata, KeepsTheExifAsItIsAtTheFileStartWhereItCan) {
+    struct Row {
+        const char* name;
+        bool fileBig, exifBig;
+        uint32_t bits;
+        bool emptyInterop;
+        bool aroundExif;
+    };
+    const Row rows[] = {
+        {"II file, II EXIF", false, false, 8, false, true},
+        {"II file, MM EXIF", false, true, 8, false, true},
+        {"MM file, II EXIF", true, false, 8, false, true},
+        {"16-bit samples in the same order", true, true, 16, false, true},
+        {"16-bit samples in the other order", false, true, 16, false, false},
+        {"an empty directory in the EXIF", false, false, 8, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string pixels(row.bits / 8 * 12, 'p');
+        pixels.replace(0, 6, "PIXELS");
+        std::string plain = OnePageTiff(row.fileBig, row.bits, pixels);
+        Sample camera = CameraExif(row.exifBig);
+        if (row.emptyInterop) Patch16(camera, camera.tableAt.at("interop"), 0, row.exifBig);
+        std::string exif = ExifForOutput(camera.bytes, 2, 2, true);
+        std::vector<uint8_t> file = Vec(plain);
+        ASSERT_TRUE(WriteTiffMetadata(file, {"", exif, ""}));
+        std::string written(file.begin(), file.end());
+        TiffFirstDirectory first;
+        ASSERT_TRUE(ReadTiffFirstDirectory(file.data(), file.size(), first));
+        const TiffDirectory* exifDirectory = Sub(first.directory, kTagExifDirectory);
+        ASSERT_NE(exifDirectory, nullptr);
+        bool big = row.aroundExif ? row.exifBig : row.fileBig;
+        EXPECT_EQ(first.bigEndian, big);
+        uint32_t strip = 0;
+        ASSERT_TRUE(TiffEntryNumber(*FindTiffEntry(first.directory, 273), big, strip));
+        EXPECT_EQ(written.substr(strip, pixels.size()), pixels);
+        EXPECT_EQ(Number(first.directory, kTagImageWidth, big), "SHORT 2");
+        if (row.aroundExif) {
+            EXPECT_EQ(written.substr(8, exif.size() - 8), exif.substr(8));
+            EXPECT_EQ(exifDirectory->offset, camera.tableAt.at("exif"));
+            EXPECT_EQ(Value(*exifDirectory, 37500), Str(kCameraMakerNote, 40));
+            EXPECT_EQ(Sub(first.directory, kTagGpsDirectory)->offset, camera.tableAt.at("gps"));
+        } else {
+            EXPECT_EQ(written.substr(8, plain.size() - 8), plain.substr(8));
+            EXPECT_EQ(Value(*exifDirectory, 37500), "<none>");
+        }
+        PhotoMetadata back = ReadTiffMetadata(file.data(), file.size());
+        TiffStructure read = Parsed(back.exif), given = Parsed(exif);
+        if (read.bigEndian != given.bigEndian) SwapTiffByteOrder(given.ifd0);
+        EXPECT_EQ(Value(*Sub(read.ifd0, kTagExifDirectory), 33434),
+                  Value(*Sub(given.ifd0, kTagExifDirectory), 33434));
+    }
+}
+
 // What describes how the pixels are read stays the file's own; what points into the structure
 // it came from, entries of no value and directories holding nothing are not written. Each row
 // is given as a photo's EXIF to a TIFF output, and read from a TIFF input's first directory.

@@ -1,5 +1,6 @@
 #include "tiff_metadata.h"
 
+#include "container_bytes.h"
 #include "tiff_structure.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ std::string Block(const TiffDirectory& directory, uint16_t tag, size_t maxBytes)
 // A maker note's offsets count from where its camera's EXIF began, and in a directory laid
 // out anew they would point elsewhere: each make counts from its own base, and a note read
 // wrong is worse than none. So the note is carried only where the EXIF's bytes stay as they
-// were, and is left out whole here.
+// were, and is left out whole where they cannot.
 void DropMakerNote(TiffDirectory& directory) {
     for (TiffDirectory& sub : directory.subDirectories) {
         if (sub.tag != kTagExifDirectory) continue;
@@ -47,6 +48,79 @@ void DropMakerNote(TiffDirectory& directory) {
 
 TiffEntry BlockEntry(uint16_t tag, uint16_t type, const std::string& bytes) {
     return {tag, type, static_cast<uint32_t>(bytes.size()), bytes};
+}
+
+// A directory read whole and as libtiff reads one: every entry of its table kept, each with a
+// value, and its sub-directories so too.
+bool SoundAsStored(const TiffDirectory& directory) {
+    return directory.storedEntries > 0 &&
+           directory.storedEntries == directory.entries.size() + directory.subDirectories.size() &&
+           std::all_of(directory.entries.begin(), directory.entries.end(),
+                       [](const TiffEntry& entry) { return entry.count > 0; }) &&
+           std::all_of(directory.subDirectories.begin(), directory.subDirectories.end(), SoundAsStored);
+}
+
+// The values of a SHORT or LONG entry; false for another type.
+bool Numbers(const TiffEntry& entry, bool bigEndian, std::vector<uint32_t>& numbers) {
+    size_t size = TiffTypeSize(entry.type);
+    if (entry.type != kTypeShort && entry.type != kTypeLong) return false;
+    const uint8_t* value = reinterpret_cast<const uint8_t*>(entry.value.data());
+    for (size_t at = 0; at + size <= entry.value.size(); at += size)
+        numbers.push_back(size == 2 ? Load16(value + at, bigEndian) : Load32(value + at, bigEndian));
+    return true;
+}
+
+// Lays file out anew around the EXIF's own bytes, which stand at its start where their offsets
+// (and the maker note's, whatever base its make counts from) hold true: the EXIF as it is, the
+// encoder's image data after it, and a first directory of own's entries and the EXIF's
+// descriptive ones, pointing into the EXIF's own EXIF and GPS directories, all in the EXIF's
+// byte order. False, with file unchanged, where that cannot be done soundly: a second page,
+// image data other than strips, samples of more than 8 bits in the other byte order, or EXIF
+// directories libtiff would not read as they stand.
+bool WriteAroundExif(std::vector<uint8_t>& file, bool fileBigEndian, uint32_t next,
+                     std::map<uint16_t, TiffEntry> own, const std::string& exifBytes,
+                     const TiffStructure& exif) {
+    constexpr uint16_t kStripOffsets = 273, kBitsPerSample = 258;
+    static const uint16_t kOtherOffsets[] = {288, 324, 325, 330, 513, 514};
+    if (next != 0 || exif.ifd0.subDirectories.empty() || !own.count(kStripOffsets) ||
+        !std::all_of(exif.ifd0.subDirectories.begin(), exif.ifd0.subDirectories.end(), SoundAsStored))
+        return false;
+    for (uint16_t tag : kOtherOffsets)
+        if (own.count(tag)) return false;
+    std::vector<uint32_t> strips, bits;
+    if (!Numbers(own[kStripOffsets], fileBigEndian, strips)) return false;
+    if (exif.bigEndian != fileBigEndian) {
+        if (own.count(kBitsPerSample) && (!Numbers(own[kBitsPerSample], fileBigEndian, bits) ||
+                                          std::any_of(bits.begin(), bits.end(), [](uint32_t b) { return b > 8; })))
+            return false;
+        TiffDirectory swapped;
+        for (auto& tagged : own) swapped.entries.push_back(tagged.second);
+        SwapTiffByteOrder(swapped);
+        for (TiffEntry& entry : swapped.entries) own[entry.tag] = std::move(entry);
+    }
+    std::string out = exifBytes;
+    out.resize(out.size() + (out.size() & 1));
+    uint64_t shift = out.size() - 8;
+    out.append(file.begin() + 8, file.end());
+    out.resize(out.size() + (out.size() & 1));
+    if (out.size() > 0xFFFFFFFFu) return false;
+    std::string shifted(4 * strips.size(), '\0');
+    for (size_t i = 0; i < strips.size(); ++i)
+        Store32(&shifted[4 * i], static_cast<uint32_t>(strips[i] + shift), exif.bigEndian);
+    own[kStripOffsets] = {kStripOffsets, kTypeLong, static_cast<uint32_t>(strips.size()), shifted};
+    for (const TiffEntry& entry : exif.ifd0.entries)
+        if (IsDescriptive(entry)) own[entry.tag] = entry;
+    for (const TiffDirectory& sub : exif.ifd0.subDirectories)
+        own[sub.tag] = TiffNumberEntry(sub.tag, kTypeLong, sub.offset, exif.bigEndian);
+    TiffDirectory directory;
+    for (auto& tagged : own) directory.entries.push_back(std::move(tagged.second));
+    uint32_t at = static_cast<uint32_t>(out.size());
+    std::string written = SerializeTiffDirectory(directory, exif.bigEndian, at, 0);
+    if (written.empty()) return false;
+    out += written;
+    Store32(&out[4], at, exif.bigEndian);
+    file.assign(out.begin(), out.end());
+    return true;
 }
 
 }  // namespace
@@ -79,7 +153,10 @@ bool WriteTiffMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
     if (!metadata.icc.empty()) entries[kTagIcc] = BlockEntry(kTagIcc, kTypeUndefined, metadata.icc);
     if (!metadata.xmp.empty()) entries[kTagXmp] = BlockEntry(kTagXmp, kTypeByte, metadata.xmp);
     TiffStructure exif;
-    if (!metadata.exif.empty() && ParseTiff(metadata.exif, exif)) {
+    bool exifRead = !metadata.exif.empty() && ParseTiff(metadata.exif, exif);
+    if (exifRead && WriteAroundExif(file, first.bigEndian, first.next, entries, metadata.exif, exif))
+        return true;
+    if (exifRead) {
         if (exif.bigEndian != first.bigEndian) SwapTiffByteOrder(exif.ifd0);
         for (TiffEntry& entry : exif.ifd0.entries)
             if (IsDescriptive(entry)) entries[entry.tag] = std::move(entry);

@@ -85,6 +85,8 @@ bool ReadDirectory(Reader& reader, uint32_t offset, const std::vector<uint16_t>&
     size_t count = reader.U16(offset);
     size_t table = static_cast<size_t>(offset) + 2;
     if (!reader.Fits(table, count * 12)) return false;
+    directory.offset = offset;
+    directory.storedEntries = count;
     std::vector<bool> seen(0x10000);  // a full table of one tag each must not take quadratic time
     for (size_t i = 0; i < count; ++i) {
         size_t at = table + i * 12;

@@ -36,6 +36,9 @@ struct TiffDirectory {
     uint16_t tag = 0;                  // the entry pointing to it from its parent; 0 for IFD0, IFD1
     std::vector<TiffEntry> entries;    // one per tag; pointers to sub-directories are not entries
     std::vector<TiffDirectory> subDirectories;  // EXIF, GPS in IFD0; Interoperability in EXIF
+    // Where it was read, and how many entries its table held there, those left out included.
+    uint32_t offset = 0;
+    size_t storedEntries = 0;
 };
 
 struct TiffStructure {
