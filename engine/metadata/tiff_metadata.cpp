@@ -98,12 +98,12 @@ bool WriteAroundExif(std::vector<uint8_t>& file, bool fileBigEndian, uint32_t ne
         SwapTiffByteOrder(swapped);
         for (TiffEntry& entry : swapped.entries) own[entry.tag] = std::move(entry);
     }
-    std::string out = exifBytes;
-    out.resize(out.size() + (out.size() & 1));
-    uint64_t shift = out.size() - 8;
-    out.append(file.begin() + 8, file.end());
-    out.resize(out.size() + (out.size() & 1));
-    if (out.size() > 0xFFFFFFFFu) return false;
+    // The EXIF takes the place of the file's 8-byte header, and the image data moves after it.
+    uint64_t head = exifBytes.size() + (exifBytes.size() & 1);
+    uint64_t shift = head - 8;
+    uint64_t end = head + (file.size() - 8);
+    end += end & 1;
+    if (end > 0xFFFFFFFFu) return false;
     std::string shifted(4 * strips.size(), '\0');
     for (size_t i = 0; i < strips.size(); ++i)
         Store32(&shifted[4 * i], static_cast<uint32_t>(strips[i] + shift), exif.bigEndian);
@@ -114,12 +114,15 @@ bool WriteAroundExif(std::vector<uint8_t>& file, bool fileBigEndian, uint32_t ne
         own[sub.tag] = TiffNumberEntry(sub.tag, kTypeLong, sub.offset, exif.bigEndian);
     TiffDirectory directory;
     for (auto& tagged : own) directory.entries.push_back(std::move(tagged.second));
-    uint32_t at = static_cast<uint32_t>(out.size());
-    std::string written = SerializeTiffDirectory(directory, exif.bigEndian, at, 0);
+    std::string written = SerializeTiffDirectory(directory, exif.bigEndian, static_cast<uint32_t>(end), 0);
     if (written.empty()) return false;
-    out += written;
-    Store32(&out[4], at, exif.bigEndian);
-    file.assign(out.begin(), out.end());
+    // Moved within the file's own buffer, as an encoded picture may be large.
+    file.reserve(static_cast<size_t>(end) + written.size());
+    file.insert(file.begin() + 8, static_cast<size_t>(shift), 0);
+    std::copy(exifBytes.begin(), exifBytes.end(), file.begin());
+    file.resize(static_cast<size_t>(end));
+    file.insert(file.end(), written.begin(), written.end());
+    Store32(reinterpret_cast<char*>(file.data()) + 4, static_cast<uint32_t>(end), exif.bigEndian);
     return true;
 }
 
