@@ -1,5 +1,6 @@
 // Photo metadata read from and written into JPEG, PNG and WebP bytes.
 #include "jpeg_metadata.h"
+#include "md5.h"
 #include "png_metadata.h"
 #include "webp_metadata.h"
 
@@ -457,6 +458,12 @@ TEST(PngMetadata, ImageMagicksRawProfilesStandInForMissingChunks) {
          RawProfileChunk("exif", RawProfile("exif", exif, exif.size()), false) +
              PngChunk("eXIf", otherExif),
          otherExif, ""},
+        {"only the first is inflated, though it fails",
+         RawProfileChunk("exif", badDigit, true) +
+             RawProfileChunk("exif", RawProfile("exif", exif, exif.size()), true) +
+             RawProfileChunk("xmp", RawProfile("xmp", xmp, xmp.size() + 1), true) +
+             RawProfileChunk("xmp", RawProfile("xmp", xmp, xmp.size()), false),
+         "", ""},
         {"iTXt before it wins",
          XmpChunk(otherXmp) + RawProfileChunk("xmp", RawProfile("xmp", xmp, xmp.size()), false),
          "", otherXmp},
@@ -489,6 +496,82 @@ TEST(ContainerMetadata, WrittenFilesStillDecode) {
     uint8_t* rgba = WebPDecodeRGBA(webp.data(), webp.size(), &width, &height);
     EXPECT_TRUE(rgba != nullptr && width == 3 && height == 2);
     WebPFree(rgba);
+}
+
+// An extension segment: its GUID, the whole extension's length, this piece's offset.
+std::string ExtensionSegment(const std::string& guid, size_t length, size_t offset, const std::string& piece) {
+    std::string header = kExtendedXmpPrefix + guid;
+    PutU32(header, static_cast<unsigned>(length), true);
+    PutU32(header, static_cast<unsigned>(offset), true);
+    return JpegSegment(0xE1, header + piece);
+}
+
+std::string PointingXmp(const std::string& guid) {
+    return "<x:xmpmeta><rdf:RDF><rdf:Description><xmpNote:HasExtendedXMP>" + guid +
+           "</xmpNote:HasExtendedXMP></rdf:Description></rdf:RDF></x:xmpmeta>";
+}
+
+TEST(JpegMetadata, ExtendedXmpIsReadOnlyWholeAndTrueToItsDigest) {
+    const std::string extension = "<x:xmpmeta><rdf:RDF>" + Letters(150000, 11) + "</rdf:RDF></x:xmpmeta>";
+    const std::string guid = Md5Hex(extension), other = Md5Hex("other");
+    const size_t n = extension.size();
+    auto piece = [&](size_t from, size_t to) { return ExtensionSegment(guid, n, from, extension.substr(from, to - from)); };
+    const std::string whole = piece(0, 65000) + piece(65000, 130000) + piece(130000, n);
+    std::string damaged = extension;
+    damaged[5] ^= 1;
+    struct Row {
+        const char* name;
+        std::string pointer;  // the GUID the main packet holds
+        std::string segments;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"in order", guid, whole, extension},
+        {"out of order, among another extension's", guid,
+         piece(130000, n) + ExtensionSegment(other, 5, 0, "other") + piece(0, 65000) + piece(65000, 130000),
+         extension},
+        {"a piece missing", guid, piece(0, 65000) + piece(130000, n), ""},
+        {"the last piece missing", guid, piece(0, 65000) + piece(65000, 130000), ""},
+        {"pieces overlapping", guid, piece(0, 65000) + piece(64000, 130000) + piece(130000, n), ""},
+        {"a piece twice", guid, whole + piece(0, 65000), ""},
+        {"lengths disagreeing", guid,
+         piece(0, 65000) + ExtensionSegment(guid, n + 1, 65000, extension.substr(65000, 65000)) + piece(130000, n), ""},
+        {"a piece past the length", guid, whole + ExtensionSegment(guid, n, n, "x"), ""},
+        {"not true to its digest", guid,
+         ExtensionSegment(guid, n, 0, damaged.substr(0, 65000)) + piece(65000, 130000) + piece(130000, n), ""},
+        {"pointing to another", other, whole, ""},
+        {"no pointer", "", whole, ""},
+        {"a segment too short for its header", guid, JpegSegment(0xE1, kExtendedXmpPrefix + guid) + whole, extension},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string main = row.pointer.empty() ? Xmp(40, 11) : PointingXmp(row.pointer);
+        Bytes file = ToBytes(Jpeg(JpegSegment(0xE1, kXmpPrefix + main) + row.segments));
+        PhotoMetadata read = ReadJpegMetadata(file.data(), file.size());
+        EXPECT_EQ(read.xmp, main);
+        EXPECT_TRUE(read.extendedXmp == row.expected) << read.extendedXmp.size();
+    }
+}
+
+TEST(JpegMetadata, ExtendedXmpIsWrittenAfterItsMainPacketOnly) {
+    struct Row {
+        size_t mainBytes, extensionBytes;
+        size_t extensionSegments;
+    };
+    const Row rows[] = {{100, 65458, 1}, {100, 65459, 2}, {100, 300000, 5}, {65505, 1000, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.extensionBytes);
+        const std::string extension = Xmp(row.extensionBytes, 12);
+        std::string main = PointingXmp(Md5Hex(extension));
+        main += std::string(row.mainBytes > main.size() ? row.mainBytes - main.size() : 0, ' ');
+        Bytes file = ToBytes(Jpeg(ExtensionSegment(Md5Hex("old"), 3, 0, "old")));
+        ASSERT_TRUE(WriteJpegMetadata(file, {"", "", main, extension}));
+        EXPECT_EQ(Count(file, kExtendedXmpPrefix), row.extensionSegments);
+        EXPECT_EQ(Count(file, "old"), 0u);
+        PhotoMetadata read = ReadJpegMetadata(file.data(), file.size());
+        EXPECT_EQ(read.extendedXmp.size(), row.extensionSegments ? extension.size() : 0);
+        EXPECT_TRUE(read.extendedXmp == (row.extensionSegments ? extension : ""));
+    }
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ source "$here/photo_tools.sh"
 # What must hold, per input and output format:
 #   icc   same: the input's profile byte for byte, once;  none: no profile
 #   exif  same: DateTimeOriginal, Make, Model and GPS as in the input, Orientation 1 or none,
-#               ExifImageWidth/Height (if any) the output's size, no thumbnail, once;
+#               ExifImageWidth/Height (if any) the output's size, no thumbnail where the input
+#               was turned, once;
 #         none: no EXIF at all;  -: not looked at (the container holds none)
 #   xmp   same: the input's dc:title, once;  -: not looked at
 # Every output is upright (the reference's size) and, in sRGB through its own profile (as sRGB
@@ -52,21 +53,8 @@ photos=$work/photos ref=$work/reference.png
 read -r ref_width ref_height < <("$im_convert" "$ref" -format '%w %h\n' info:)
 
 echo "== runs through the window"
-windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
 for format in "${formats[@]}"; do
-    started=$(date +%s)
-    log=$work/$format.log
-    if ! "$here/../scripts/wine-run" "$build/tools/vorandel_drive.exe" \
-            "$(windows_path "$build/ui/Vorandel.exe")" "$(windows_path "$photos")" \
-            --format "$format" --quality 95 --timeout 120 >"$log" 2>&1 ||
-            [ ! -d "$photos/converted_images" ]; then
-        cat "$log"
-        echo "FAIL: the run to $format did not complete" >&2
-        exit 1
-    fi
-    # Out of the folder, or the next run would take these outputs for inputs.
-    mv "$photos/converted_images" "$work/$format"
-    echo "$format: $(grep -a '转换完成' "$log" || echo 'no end line in the log'), $(( $(date +%s) - started )) s"
+    convert_through_window "$build" "$photos" "$format" "$work/$format" "$work/$format.log"
 done
 
 # exiftool once over inputs and outputs: for each file, at its path below meta/, its listing
@@ -140,7 +128,10 @@ while read -r input format_list icc exif xmp; do
                         [ -z "$got" ] || [ "$got" = "${pair#*:}" ] ||
                             exif_problems+=("$tag $got, the output's is ${pair#*:}")
                     done
-                    [ "$(count "$out_tags" '^\[IFD1\]')" = 0 ] || exif_problems+=("the EXIF thumbnail (IFD1) is kept")
+                    # The thumbnail shows the picture as it was: it goes when the picture is turned.
+                    in_orientation=$(value "$in_tags" Orientation)
+                    [ "${in_orientation:-1}" = 1 ] || [ "$(count "$out_tags" '^\[IFD1\]')" = 0 ] ||
+                        exif_problems+=("the EXIF thumbnail (IFD1) is kept, though the picture was turned")
                 fi
             elif [ "$exif" = none ]; then
                 # A TIFF's own directory is not EXIF; what only EXIF holds is.

@@ -48,3 +48,23 @@ mae_percent() {
 listing() { exiftool -a -G1 -s -n "$1"; }
 # A tag's first value in a listing; composite tags are exiftool's own inventions.
 value() { awk -v tag="$2" '$1 != "[Composite]" && $2 == tag { sub(/^[^:]*: /, ""); print; exit }' <<<"$1"; }
+
+# Converts folder into format through the real program's window (vorandel_drive below build)
+# and moves the outputs to dest, out of the folder, or the next run would take them for
+# inputs; prints the log's end line and the time taken. Exits 1 when the run does not complete.
+convert_through_window() { # <build> <folder> <format> <dest> <log>
+    local started windows_path here
+    started=$(date +%s)
+    here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+    windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
+    if ! "$here/../scripts/wine-run" "$1/tools/vorandel_drive.exe" \
+            "$(windows_path "$1/ui/Vorandel.exe")" "$(windows_path "$2")" \
+            --format "$3" --quality 95 --timeout 300 >"$5" 2>&1 ||
+            [ ! -d "$2/converted_images" ]; then
+        cat "$5"
+        echo "FAIL: the run to $3 did not complete" >&2
+        exit 1
+    fi
+    mv "$2/converted_images" "$4"
+    echo "$3: $(grep -a '转换完成' "$5" || echo 'no end line in the log'), $(( $(date +%s) - started )) s"
+}

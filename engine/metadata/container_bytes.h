@@ -22,6 +22,16 @@ inline uint32_t Load32(const uint8_t* at, bool bigEndian) {
     return high << 16 | low;
 }
 
+inline void Store16(char* at, uint16_t value, bool bigEndian) {
+    at[bigEndian ? 0 : 1] = static_cast<char>(value >> 8);
+    at[bigEndian ? 1 : 0] = static_cast<char>(value & 0xFF);
+}
+
+inline void Store32(char* at, uint32_t value, bool bigEndian) {
+    Store16(bigEndian ? at : at + 2, static_cast<uint16_t>(value >> 16), bigEndian);
+    Store16(bigEndian ? at + 2 : at, static_cast<uint16_t>(value & 0xFFFF), bigEndian);
+}
+
 inline void PutBigEndian16(std::vector<uint8_t>& out, size_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
     out.push_back(static_cast<uint8_t>(value));

@@ -1,6 +1,8 @@
 #include "jpeg_metadata.h"
 
 #include "container_bytes.h"
+#include "md5.h"
+#include "xmp_edit.h"
 
 #include <algorithm>
 
@@ -16,6 +18,9 @@ constexpr char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";  // with its termi
 constexpr size_t kXmpPrefixSize = sizeof kXmpPrefix;
 constexpr char kExtendedXmpPrefix[] = "http://ns.adobe.com/xmp/extension/";
 constexpr size_t kExtendedXmpPrefixSize = sizeof kExtendedXmpPrefix;
+constexpr size_t kGuidSize = 32;  // the extension's MD5 in hexadecimal digits
+// Then the extension's whole length and this piece's offset in it, 32 bits each.
+constexpr size_t kExtendedXmpHeaderSize = kExtendedXmpPrefixSize + kGuidSize + 8;
 constexpr char kIccPrefix[] = "ICC_PROFILE";
 constexpr size_t kIccPrefixSize = sizeof kIccPrefix;
 constexpr size_t kIccHeaderSize = kIccPrefixSize + 2;  // then sequence number and count
@@ -23,6 +28,7 @@ constexpr size_t kIccHeaderSize = kIccPrefixSize + 2;  // then sequence number a
 constexpr size_t kMaxSegmentBody = 65533;  // a 16-bit length that counts itself
 constexpr size_t kMaxIccChunkBytes = kMaxSegmentBody - kIccHeaderSize;
 constexpr size_t kMaxIccChunks = 255;
+constexpr size_t kMaxExtendedXmpPiece = kMaxSegmentBody - kExtendedXmpHeaderSize;
 
 struct Segment {
     size_t start;  // its marker
@@ -87,6 +93,34 @@ std::string JoinIccChunks(std::vector<IccChunk> chunks) {
     return profile;
 }
 
+struct ExtendedXmpPiece {
+    std::string guid;
+    uint32_t length;  // of the whole extension
+    uint32_t offset;
+    const uint8_t* data;
+    size_t size;
+};
+
+// The extension named guid joined from its pieces, or nothing unless pieces of that name
+// tile it exactly and its digest is guid.
+std::string JoinExtendedXmp(std::vector<ExtendedXmpPiece> pieces, const std::string& guid) {
+    pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
+                                [&](const ExtendedXmpPiece& piece) { return piece.guid != guid; }),
+                 pieces.end());
+    if (pieces.empty() || pieces[0].length > kMaxXmpBytes) return {};
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const ExtendedXmpPiece& a, const ExtendedXmpPiece& b) { return a.offset < b.offset; });
+    std::string extension;
+    for (const ExtendedXmpPiece& piece : pieces) {
+        if (piece.length != pieces[0].length || piece.offset != extension.size() ||
+            piece.size > piece.length - extension.size())
+            return {};
+        extension.append(reinterpret_cast<const char*>(piece.data), piece.size);
+    }
+    if (extension.size() != pieces[0].length || Md5Hex(extension) != guid) return {};
+    return extension;
+}
+
 void PutSegment(std::vector<uint8_t>& out, uint8_t marker, const char* prefix, size_t prefixSize,
                 const std::string& body) {
     out.push_back(0xFF);
@@ -106,6 +140,17 @@ void PutIccSegments(std::vector<uint8_t>& out, const std::string& profile) {
     }
 }
 
+void PutExtendedXmpSegments(std::vector<uint8_t>& out, const std::string& extension) {
+    std::string guid = Md5Hex(extension);
+    for (size_t offset = 0; offset < extension.size(); offset += kMaxExtendedXmpPiece) {
+        std::vector<uint8_t> header(guid.begin(), guid.end());
+        PutBigEndian32(header, extension.size());
+        PutBigEndian32(header, offset);
+        PutSegment(out, kApp1, kExtendedXmpPrefix, kExtendedXmpPrefixSize,
+                   std::string(header.begin(), header.end()) + extension.substr(offset, kMaxExtendedXmpPiece));
+    }
+}
+
 }  // namespace
 
 PhotoMetadata ReadJpegMetadata(const uint8_t* data, size_t size) {
@@ -114,6 +159,7 @@ PhotoMetadata ReadJpegMetadata(const uint8_t* data, size_t size) {
     PhotoMetadata metadata;
     bool exifSeen = false, xmpSeen = false;
     std::vector<IccChunk> iccChunks;
+    std::vector<ExtendedXmpPiece> extendedXmp;
     for (const Segment& segment : segments) {
         if (!exifSeen && segment.Holds(kApp1, kExifPrefix, kExifPrefixSize)) {
             exifSeen = true;
@@ -122,6 +168,13 @@ PhotoMetadata ReadJpegMetadata(const uint8_t* data, size_t size) {
             xmpSeen = true;
             metadata.xmp.assign(reinterpret_cast<const char*>(segment.body) + kXmpPrefixSize,
                                 segment.bodySize - kXmpPrefixSize);
+        } else if (segment.Holds(kApp1, kExtendedXmpPrefix, kExtendedXmpPrefixSize) &&
+                   segment.bodySize >= kExtendedXmpHeaderSize) {
+            const uint8_t* header = segment.body + kExtendedXmpPrefixSize;
+            extendedXmp.push_back({std::string(reinterpret_cast<const char*>(header), kGuidSize),
+                                   Load32(header + kGuidSize, true), Load32(header + kGuidSize + 4, true),
+                                   segment.body + kExtendedXmpHeaderSize,
+                                   segment.bodySize - kExtendedXmpHeaderSize});
         } else if (segment.Holds(kApp2, kIccPrefix, kIccPrefixSize) &&
                    segment.bodySize >= kIccHeaderSize) {
             iccChunks.push_back({segment.body[kIccPrefixSize], segment.body[kIccPrefixSize + 1],
@@ -129,6 +182,8 @@ PhotoMetadata ReadJpegMetadata(const uint8_t* data, size_t size) {
         }
     }
     metadata.icc = JoinIccChunks(std::move(iccChunks));
+    std::string guid = ExtendedXmpGuid(metadata.xmp);
+    if (guid.size() == kGuidSize) metadata.extendedXmp = JoinExtendedXmp(std::move(extendedXmp), guid);
     return metadata;
 }
 
@@ -140,8 +195,10 @@ bool WriteJpegMetadata(std::vector<uint8_t>& file, const PhotoMetadata& metadata
     std::vector<uint8_t> added;
     if (!metadata.exif.empty() && metadata.exif.size() <= kMaxSegmentBody - kExifPrefixSize)
         PutSegment(added, kApp1, kExifPrefix, kExifPrefixSize, metadata.exif);
-    if (!metadata.xmp.empty() && metadata.xmp.size() <= kMaxSegmentBody - kXmpPrefixSize)
+    if (!metadata.xmp.empty() && metadata.xmp.size() <= kMaxSegmentBody - kXmpPrefixSize) {
         PutSegment(added, kApp1, kXmpPrefix, kXmpPrefixSize, metadata.xmp);
+        PutExtendedXmpSegments(added, metadata.extendedXmp);
+    }
     PutIccSegments(added, metadata.icc);
     std::vector<std::pair<size_t, size_t>> kept;
     for (size_t i = first; i < segments.size(); ++i) {

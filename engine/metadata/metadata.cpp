@@ -2,6 +2,7 @@
 
 #include "exif_edit.h"
 #include "jpeg_metadata.h"
+#include "md5.h"
 #include "png_metadata.h"
 #include "tiff_metadata.h"
 #include "webp_metadata.h"
@@ -23,13 +24,24 @@ PhotoMetadata ReadMetadata(const uint8_t* data, size_t size) {
 PhotoMetadata MetadataForOutput(const PhotoMetadata& input, uint32_t width, uint32_t height) {
     PhotoMetadata output;
     output.icc = input.icc;
-    if (!input.exif.empty()) output.exif = ExifForOutput(input.exif, width, height);
-    if (!input.xmp.empty()) output.xmp = XmpForOutput(input.xmp, width, height);
+    // The codec turns the pixels by the EXIF's orientation.
+    bool turned = ExifOrientation(input.exif) != 1;
+    if (!input.exif.empty()) output.exif = ExifForOutput(input.exif, width, height, turned);
+    if (input.xmp.empty()) return output;
+    if (!input.extendedXmp.empty()) output.extendedXmp = XmpForOutput(input.extendedXmp, width, height);
+    std::string guid = output.extendedXmp.empty() ? "" : Md5Hex(output.extendedXmp);
+    output.xmp = WithExtendedXmpPointer(XmpForOutput(input.xmp, width, height), guid);
     return output;
 }
 
 bool WriteMetadata(std::vector<uint8_t>& file, MetadataContainer container,
                    const PhotoMetadata& metadata) {
+    if (container != MetadataContainer::Jpeg && !metadata.extendedXmp.empty()) {
+        PhotoMetadata joined = metadata;
+        joined.xmp = MergedXmp(metadata.xmp, metadata.extendedXmp);
+        joined.extendedXmp.clear();
+        return WriteMetadata(file, container, joined);
+    }
     switch (container) {
     case MetadataContainer::Jpeg:
         return WriteJpegMetadata(file, metadata);

@@ -12,8 +12,11 @@ struct PhotoMetadata {
     std::string icc;   // an ICC profile, as a .icc file holds it
     std::string exif;  // TIFF-structured ("II*\0" or "MM\0*"), without JPEG's "Exif\0\0"
     std::string xmp;   // an XMP packet, UTF-8
+    // The extended part of a JPEG's XMP, a packet of its own that xmp points to by its MD5;
+    // read only whole and true to that digest.
+    std::string extendedXmp{};  // initialised, so that the pieces above may be given alone
 
-    bool empty() const { return icc.empty() && exif.empty() && xmp.empty(); }
+    bool empty() const { return icc.empty() && exif.empty() && xmp.empty() && extendedXmp.empty(); }
 };
 
 // Larger pieces are damaged or hostile, and are not carried.
@@ -29,12 +32,15 @@ PhotoMetadata ReadMetadata(const uint8_t* data, size_t size);
 enum class MetadataContainer { Jpeg, Png, Tiff, WebP };
 
 // The pieces made true to an output of width x height whose pixels already stand upright:
-// orientation normal in EXIF and XMP, the pixel sizes the output's, no EXIF thumbnail, EXIF
-// offsets laid out anew. EXIF too damaged to lay out anew is dropped.
+// orientation normal in EXIF and XMP, the pixel sizes the output's, the EXIF edited in place
+// (its thumbnail no longer linked when the pixels were turned), and the XMP pointing to its
+// extended part by that part's digest, or not at all when it has none. EXIF whose first
+// directory cannot be read is dropped.
 PhotoMetadata MetadataForOutput(const PhotoMetadata& input, uint32_t width, uint32_t height);
 
 // Puts each piece into file, a whole encoded file of container, in place of any copy the
-// encoder wrote; a piece the container cannot hold is left out. False, with file unchanged,
+// encoder wrote; a piece the container cannot hold is left out. Containers other than JPEG
+// hold one XMP packet of any size: the extended part joins the main one there. False, with file unchanged,
 // when file is not well formed.
 bool WriteMetadata(std::vector<uint8_t>& file, MetadataContainer container,
                    const PhotoMetadata& metadata);

@@ -195,6 +195,9 @@ PhotoMetadata ReadPngMetadata(const uint8_t* data, size_t size) {
     ReadChunks(data, size, chunks);  // a cut file still holds what came before the cut
     PhotoMetadata metadata;
     bool iccSeen = false, exifSeen = false, xmpSeen = false;
+    // Only the first raw profile of each kind is inflated: a file of many that fail would
+    // otherwise have each one inflated up to its bound.
+    bool rawExifSeen = false, rawXmpSeen = false;
     std::string rawExif, rawXmp;
     for (const Chunk& chunk : chunks) {
         bool holdsMetadata = chunk.Is("iCCP") || chunk.Is("eXIf") || chunk.Is("iTXt") ||
@@ -217,14 +220,17 @@ PhotoMetadata ReadPngMetadata(const uint8_t* data, size_t size) {
                 xmpSeen = true;
                 if (!ChunkText(chunk, next, kMaxXmpBytes, metadata.xmp)) metadata.xmp.clear();
             } else if ((IsRawProfile(keyword, "exif") || IsRawProfile(keyword, "APP1")) &&
-                       rawExif.empty() &&
-                       ChunkText(chunk, next, RawProfileTextBound(kMaxExifBytes), text)) {
-                std::string bytes = DecodeRawProfile(text, kMaxExifBytes + kExifPrefixSize);
-                rawExif = TiffStructuredExif(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                             bytes.size());
-            } else if (IsRawProfile(keyword, "xmp") && rawXmp.empty() &&
-                       ChunkText(chunk, next, RawProfileTextBound(kMaxXmpBytes), text)) {
-                rawXmp = DecodeRawProfile(text, kMaxXmpBytes);
+                       !rawExifSeen) {
+                rawExifSeen = true;
+                if (ChunkText(chunk, next, RawProfileTextBound(kMaxExifBytes), text)) {
+                    std::string bytes = DecodeRawProfile(text, kMaxExifBytes + kExifPrefixSize);
+                    rawExif = TiffStructuredExif(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                 bytes.size());
+                }
+            } else if (IsRawProfile(keyword, "xmp") && !rawXmpSeen) {
+                rawXmpSeen = true;
+                if (ChunkText(chunk, next, RawProfileTextBound(kMaxXmpBytes), text))
+                    rawXmp = DecodeRawProfile(text, kMaxXmpBytes);
             }
         }
     }

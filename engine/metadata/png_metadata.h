@@ -9,7 +9,8 @@
 #include <vector>
 
 // What a PNG's chunks hold; a piece that is damaged, cut or over its bound is left out on its
-// own, and so is every chunk whose CRC does not match.
+// own, and so is every chunk whose CRC does not match. Of the raw-profile chunks only the
+// first of each kind is read.
 PhotoMetadata ReadPngMetadata(const uint8_t* data, size_t size);
 
 // Replaces a PNG's ICC profile, EXIF and XMP chunks (raw-profile text chunks included) with

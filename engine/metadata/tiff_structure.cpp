@@ -23,16 +23,6 @@ constexpr size_t kMaxValueBytes = 16u << 20;
 // A thumbnail is a JPEG or at most a strip per row of a small picture.
 constexpr size_t kMaxThumbnailBlocks = 1024;
 
-void Store16(char* at, uint16_t value, bool bigEndian) {
-    at[bigEndian ? 0 : 1] = static_cast<char>(value >> 8);
-    at[bigEndian ? 1 : 0] = static_cast<char>(value & 0xFF);
-}
-
-void Store32(char* at, uint32_t value, bool bigEndian) {
-    Store16(bigEndian ? at : at + 2, static_cast<uint16_t>(value >> 16), bigEndian);
-    Store16(bigEndian ? at + 2 : at, static_cast<uint16_t>(value & 0xFFFF), bigEndian);
-}
-
 bool IsDirectoryTag(uint16_t tag) {
     return tag == kTagExifDirectory || tag == kTagGpsDirectory ||
            tag == kTagInteroperabilityDirectory;
@@ -95,6 +85,8 @@ bool ReadDirectory(Reader& reader, uint32_t offset, const std::vector<uint16_t>&
     size_t count = reader.U16(offset);
     size_t table = static_cast<size_t>(offset) + 2;
     if (!reader.Fits(table, count * 12)) return false;
+    directory.offset = offset;
+    directory.storedEntries = count;
     std::vector<bool> seen(0x10000);  // a full table of one tag each must not take quadratic time
     for (size_t i = 0; i < count; ++i) {
         size_t at = table + i * 12;
@@ -131,14 +123,18 @@ bool NumberAt(const TiffEntry& entry, size_t index, bool bigEndian, uint32_t& nu
     return true;
 }
 
+// The offset and length tags of IFD1's thumbnail: its JPEG's where both stand, else its
+// strips'.
+std::pair<uint16_t, uint16_t> ThumbnailTags(const TiffDirectory& ifd1) {
+    if (FindTiffEntry(ifd1, kTagThumbnailOffset) && FindTiffEntry(ifd1, kTagThumbnailLength))
+        return {kTagThumbnailOffset, kTagThumbnailLength};
+    return {kTagStripOffsets, kTagStripByteCounts};
+}
+
 // The blocks IFD1's offsets point to; false when they cannot all be read.
 bool ReadThumbnail(Reader& reader, const TiffDirectory& ifd1, std::vector<std::string>& blocks) {
-    const TiffEntry* offsets = FindTiffEntry(ifd1, kTagThumbnailOffset);
-    const TiffEntry* lengths = FindTiffEntry(ifd1, kTagThumbnailLength);
-    if (!offsets || !lengths) {
-        offsets = FindTiffEntry(ifd1, kTagStripOffsets);
-        lengths = FindTiffEntry(ifd1, kTagStripByteCounts);
-    }
+    const TiffEntry* offsets = FindTiffEntry(ifd1, ThumbnailTags(ifd1).first);
+    const TiffEntry* lengths = FindTiffEntry(ifd1, ThumbnailTags(ifd1).second);
     if (!offsets && !lengths) return true;
     if (!offsets || !lengths || offsets->count != lengths->count ||
         offsets->count > kMaxThumbnailBlocks)
@@ -173,7 +169,8 @@ struct Writer {
     void Put32(size_t at, uint32_t value) { Store32(&out[at], value, bigEndian); }
 };
 
-// Writes the directory, then its values and sub-directories; where its link lies in out,
+// Writes the directory, then its values and sub-directories (entries of no value, and
+// sub-directories holding nothing with their pointers, left out); where its link lies in out,
 // or npos when it holds more entries than a directory can.
 size_t WriteDirectory(Writer& writer, const TiffDirectory& directory, uint32_t next) {
     struct Item {
@@ -182,8 +179,10 @@ size_t WriteDirectory(Writer& writer, const TiffDirectory& directory, uint32_t n
         const TiffDirectory* sub;
     };
     std::vector<Item> items;
-    for (const TiffEntry& entry : directory.entries) items.push_back({entry.tag, &entry, nullptr});
-    for (const TiffDirectory& sub : directory.subDirectories) items.push_back({sub.tag, nullptr, &sub});
+    for (const TiffEntry& entry : directory.entries)  // libtiff refuses an entry of no value
+        if (entry.count > 0) items.push_back({entry.tag, &entry, nullptr});
+    for (const TiffDirectory& sub : directory.subDirectories)
+        if (!IsEmptyTiffDirectory(sub)) items.push_back({sub.tag, nullptr, &sub});
     std::stable_sort(items.begin(), items.end(),
                      [](const Item& a, const Item& b) { return a.tag < b.tag; });
     items.erase(std::unique(items.begin(), items.end(),
@@ -239,12 +238,28 @@ size_t TiffTypeSize(uint16_t type) {
 }
 
 bool IsTiffLayoutTag(uint16_t tag) {
+    // Baseline and extension tags of TIFF 6, TIFF-F/FX, the old JPEG scheme, the SGI and
+    // Pixar tags libtiff still reads (Matteing, DataType, ImageDepth, TileDepth), the CFA
+    // pattern, MRC layers and Photoshop's layers: any of them can change how a reader
+    // takes the pixels.
     static const uint16_t kLayout[] = {
-        254, 255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 280, 281, 284,
-        288, 289, 290, 291, 292, 293, 297, 317, 320, 322, 323, 324, 325, 330, 332, 333,
-        334, 336, 338, 339, 340, 341, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521,
-        529, 530, 531, 532, 37724};
-    return std::find(std::begin(kLayout), std::end(kLayout), tag) != std::end(kLayout);
+        254, 255, 256, 257, 258, 259, 262, 263, 264, 265, 266, 273, 277, 278, 279, 280,
+        281, 284, 288, 289, 290, 291, 292, 293, 297, 301, 317, 320, 321, 322, 323, 324,
+        325, 326, 327, 328, 330, 332, 333, 334, 336, 338, 339, 340, 341, 347, 400, 401,
+        402, 403, 404, 405, 433, 434, 435, 512, 513, 514, 515, 517, 518, 519, 520, 521,
+        529, 530, 531, 532, 559, 32953, 32954, 32955, 32956, 32995, 32996, 32997, 32998,
+        33421, 33422, 34732, 37724};
+    // DNG's tags tell how its raw data is to be developed.
+    constexpr uint16_t kFirstDngTag = 50706, kLastDngTag = 52600;
+    return std::find(std::begin(kLayout), std::end(kLayout), tag) != std::end(kLayout) ||
+           (tag >= kFirstDngTag && tag <= kLastDngTag);
+}
+
+bool IsEmptyTiffDirectory(const TiffDirectory& directory) {
+    return std::none_of(directory.entries.begin(), directory.entries.end(),
+                        [](const TiffEntry& entry) { return entry.count > 0; }) &&
+           std::all_of(directory.subDirectories.begin(), directory.subDirectories.end(),
+                       IsEmptyTiffDirectory);
 }
 
 bool ParseTiff(const uint8_t* data, size_t size, TiffStructure& out) {
@@ -276,6 +291,18 @@ std::string SerializeTiff(const TiffStructure& tiff) {
     if (link == std::string::npos) return "";
     if (!tiff.ifd1.entries.empty()) {  // the parser keeps IFD1 only with its whole thumbnail
         TiffDirectory ifd1 = tiff.ifd1;
+        std::pair<uint16_t, uint16_t> tags = ThumbnailTags(ifd1);
+        // The other scheme's offsets, if any, would point into what is laid out anew.
+        ifd1.entries.erase(std::remove_if(ifd1.entries.begin(), ifd1.entries.end(),
+                                          [&](const TiffEntry& entry) {
+                                              bool offsets = entry.tag == kTagStripOffsets ||
+                                                             entry.tag == kTagStripByteCounts ||
+                                                             entry.tag == kTagThumbnailOffset ||
+                                                             entry.tag == kTagThumbnailLength;
+                                              return offsets && entry.tag != tags.first &&
+                                                     entry.tag != tags.second;
+                                          }),
+                           ifd1.entries.end());
         std::string offsets;
         for (const std::string& block : tiff.thumbnail) {
             writer.Align();
@@ -283,10 +310,8 @@ std::string SerializeTiff(const TiffStructure& tiff) {
             Store32(&offsets[offsets.size() - 4], writer.Position(), tiff.bigEndian);
             writer.out += block;
         }
-        if (TiffEntry* jpeg = FindTiffEntry(ifd1, kTagThumbnailOffset))
-            *jpeg = {kTagThumbnailOffset, kTypeLong, 1, offsets};
-        else if (TiffEntry* strips = FindTiffEntry(ifd1, kTagStripOffsets))
-            *strips = {kTagStripOffsets, kTypeLong, static_cast<uint32_t>(offsets.size() / 4), offsets};
+        if (TiffEntry* entry = FindTiffEntry(ifd1, tags.first))
+            *entry = {tags.first, kTypeLong, static_cast<uint32_t>(offsets.size() / 4), offsets};
         writer.Align();
         writer.Put32(link, writer.Position());
         if (WriteDirectory(writer, ifd1, 0) == std::string::npos) return "";

@@ -18,6 +18,7 @@ constexpr uint16_t kTagGpsDirectory = 34853;
 constexpr uint16_t kTagInteroperabilityDirectory = 40965;
 constexpr uint16_t kTagPixelXDimension = 40962;
 constexpr uint16_t kTagPixelYDimension = 40963;
+constexpr uint16_t kTagMakerNote = 37500;
 
 constexpr uint16_t kTypeByte = 1;
 constexpr uint16_t kTypeShort = 3;
@@ -35,6 +36,9 @@ struct TiffDirectory {
     uint16_t tag = 0;                  // the entry pointing to it from its parent; 0 for IFD0, IFD1
     std::vector<TiffEntry> entries;    // one per tag; pointers to sub-directories are not entries
     std::vector<TiffDirectory> subDirectories;  // EXIF, GPS in IFD0; Interoperability in EXIF
+    // Where it was read, and how many entries its table held there, those left out included.
+    uint32_t offset = 0;
+    size_t storedEntries = 0;
 };
 
 struct TiffStructure {
@@ -59,6 +63,11 @@ size_t TiffTypeSize(uint16_t type);
 // carried from elsewhere, and values of some of them are offsets into the file.
 bool IsTiffLayoutTag(uint16_t tag);
 
+// A directory without entries that hold a value, or whose sub-directories are all so. libtiff
+// refuses to read a directory of no entries, and an entry of no value: the writers below leave
+// both out, sub-directories with the entries that point to them.
+bool IsEmptyTiffDirectory(const TiffDirectory& directory);
+
 // Reads EXIF-like data: IFD0 with its EXIF, GPS and Interoperability directories, and IFD1
 // with its thumbnail. False when the header or IFD0's entry table cannot be read. A damaged
 // entry, directory or thumbnail is left out on its own, as is a directory met twice, a tag met
@@ -66,7 +75,9 @@ bool IsTiffLayoutTag(uint16_t tag);
 bool ParseTiff(const uint8_t* data, size_t size, TiffStructure& out);
 bool ParseTiff(const std::string& data, TiffStructure& out);
 
-// A fresh structure: directories in order, entries sorted by tag, values word-aligned.
+// A fresh structure: directories in order, entries sorted by tag, values word-aligned, the
+// thumbnail's offsets those of its blocks as written, entries of no value and empty
+// sub-directories left out.
 // "" when it would outgrow 32-bit offsets or a directory holds over 65535 entries.
 std::string SerializeTiff(const TiffStructure& tiff);
 
