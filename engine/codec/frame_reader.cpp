@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -33,9 +34,10 @@ ImagePtr BitmapOf(const uint32_t* rows, UINT width, UINT height) {
 // disposed to the background with the background colour, where browsers show what lies
 // behind. Each frame is decoded here alone, and composed as browsers compose it.
 bool OpenGif(const uint8_t* data, size_t size, FrameReader& reader) {
-    reader.gif = ReadGifLayout(data, size);
+    GifLayout layout = ReadGifLayout(data, size);
+    if (layout.frames.size() < 2) return false;
+    reader.gif = std::move(layout);
     const std::vector<GifFrame>& frames = reader.gif.frames;
-    if (frames.size() < 2) return false;
     // The first frame widens the screen, as decoders draw it whole (picture_size.h).
     UINT width = std::max<UINT>(reader.gif.width, UINT{frames[0].left} + frames[0].width);
     UINT height = std::max<UINT>(reader.gif.height, UINT{frames[0].top} + frames[0].height);
@@ -47,7 +49,9 @@ bool OpenGif(const uint8_t* data, size_t size, FrameReader& reader) {
     reader.data = data;
     const unsigned long long canvas = static_cast<unsigned long long>(width) * height;
     reader.pixels = canvas * reader.count;
-    if (canvas > kMaxPixels || reader.pixels > kMaxFramePixels) return true;  // refused
+    // Refused by OpenFrames, as a canvas beyond kMaxPixels is whatever its frames.
+    if (canvas > kMaxPixels) reader.pixels = std::max(reader.pixels, kMaxFramePixels + 1);
+    if (reader.pixels > kMaxFramePixels) return true;
     reader.canvas.assign(static_cast<size_t>(reader.gif.width) * reader.gif.height, 0);
     return true;
 }

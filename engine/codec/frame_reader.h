@@ -34,12 +34,8 @@ struct FrameReader {
     WebPAnimationInput webp;
 };
 
-// Largest number of pixels of all of a file's frames together that is decoded and composed:
-// each frame within kMaxPixels, the memory of one, and the time of all of them.
-constexpr unsigned long long kMaxFramePixels = 10 * kMaxPixels;
-
 // Opens the input, which must outlive the reader, at its first frame; false when it cannot
-// be decoded or its frames together are more than kMaxFramePixels.
+// be decoded or its frames together are more than kMaxFramePixels (picture.h).
 bool OpenFrames(const MappedFile& input, FrameReader& reader);
 
 // The next frame as a bitmap of its own, with how long an animation shows it (0 otherwise).

@@ -13,6 +13,11 @@
 // within the 2 GiB the codec worker may commit.
 constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
 
+// Largest number of pixels of all of a file's frames together that are decoded and composed.
+// Frames are taken one after another, so memory is that of one frame, within kMaxPixels; time
+// is that of all of them.
+constexpr unsigned long long kMaxFramePixels = 10 * kMaxPixels;
+
 // Largest file decoded from a copy in memory (a GIF repaired first) or by libwebp.
 constexpr unsigned long long kMaxFileBytes = 256ull * 1024 * 1024;
 
