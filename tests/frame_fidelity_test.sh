@@ -45,20 +45,7 @@ trap '[ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 bash "$here/make_frames.sh" "$work/frames"
 
 echo "== runs through the window"
-windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
-for format in "${formats[@]}"; do
-    log=$work/$format.log
-    if ! "$here/../scripts/wine-run" "$build/tools/vorandel_drive.exe" \
-            "$(windows_path "$build/ui/Vorandel.exe")" "$(windows_path "$work/frames")" \
-            --format "$format" --quality 95 --timeout 120 >"$log" 2>&1 ||
-            [ ! -d "$work/frames/converted_images" ]; then
-        cat "$log"
-        echo "FAIL: the run to $format did not complete" >&2
-        exit 1
-    fi
-    mv "$work/frames/converted_images" "$work/$format"
-    echo "$format: $(grep -a '转换完成' "$log" || echo 'no end line in the log')"
-done
+for format in "${formats[@]}"; do run_through_window "$build" "$work/frames" "$format" "$work/$format"; done
 
 # The frames of a file: their number, delays in ms and how often it plays, as its own format
 # tells them.

@@ -52,22 +52,7 @@ photos=$work/photos ref=$work/reference.png
 read -r ref_width ref_height < <("$im_convert" "$ref" -format '%w %h\n' info:)
 
 echo "== runs through the window"
-windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
-for format in "${formats[@]}"; do
-    started=$(date +%s)
-    log=$work/$format.log
-    if ! "$here/../scripts/wine-run" "$build/tools/vorandel_drive.exe" \
-            "$(windows_path "$build/ui/Vorandel.exe")" "$(windows_path "$photos")" \
-            --format "$format" --quality 95 --timeout 120 >"$log" 2>&1 ||
-            [ ! -d "$photos/converted_images" ]; then
-        cat "$log"
-        echo "FAIL: the run to $format did not complete" >&2
-        exit 1
-    fi
-    # Out of the folder, or the next run would take these outputs for inputs.
-    mv "$photos/converted_images" "$work/$format"
-    echo "$format: $(grep -a '转换完成' "$log" || echo 'no end line in the log'), $(( $(date +%s) - started )) s"
-done
+for format in "${formats[@]}"; do run_through_window "$build" "$photos" "$format" "$work/$format"; done
 
 # exiftool once over inputs and outputs: for each file, at its path below meta/, its listing
 # and its ICC profile as exiftool extracts it.

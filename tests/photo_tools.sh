@@ -48,3 +48,23 @@ mae_percent() {
 listing() { exiftool -a -G1 -s -n "$1"; }
 # A tag's first value in a listing; composite tags are exiftool's own inventions.
 value() { awk -v tag="$2" '$1 != "[Composite]" && $2 == tag { sub(/^[^:]*: /, ""); print; exit }' <<<"$1"; }
+
+# A path as the program under Wine sees it.
+windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
+
+# Converts every picture below folder into format through the real program's window, driven
+# by vorandel_drive, and moves the outputs to dest: out of the folder, or the next run would
+# take them for inputs. Prints the run's end line; exits 1 with the log when it did not end.
+run_through_window() { # <build> <folder> <format> <dest>
+    local log=$4.log
+    if ! "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-run" "$1/tools/vorandel_drive.exe" \
+            "$(windows_path "$1/ui/Vorandel.exe")" "$(windows_path "$2")" \
+            --format "$3" --quality 95 --timeout 120 >"$log" 2>&1 ||
+            [ ! -d "$2/converted_images" ]; then
+        cat "$log"
+        echo "FAIL: the run to $3 did not complete" >&2
+        exit 1
+    fi
+    mv "$2/converted_images" "$4"
+    echo "$3: $(grep -a '转换完成' "$log" || echo 'no end line in the log')"
+}

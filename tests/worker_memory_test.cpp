@@ -164,6 +164,7 @@ TEST(WorkerMemoryMeasure, DISABLED_PeakCommitOfAnAnimation) {
     TempDir dir;
     SaveAnimation(dir / L"one.gif", 1000, 1);
     SaveAnimation(dir / L"many.gif", 1000, 500);
+    std::printf("500 frames of 1000 x 1000: %zu MiB of GIF\n", ReadBytes(dir / L"many.gif").size() / kMiB);
     std::printf("%-11s %14s %14s %9s\n", "to", "1 frame MiB", "500 frames MiB", "out MiB");
     for (const wchar_t* mimeType : {L"image/webp", L"image/gif", L"image/tiff"}) {
         Conversion one = ConvertInFreshWorker(dir / L"one.gif", dir / L"one.out", mimeType);

@@ -291,8 +291,9 @@ bool FinishWebPAnimation(WebPAnimationOutput& output, std::vector<uint8_t>& enco
     WebPData assembled;
     WebPDataInit(&assembled);
     bool done = WebPAnimEncoderAssemble(output.encoder.get(), &assembled) != 0;
+    // The encoder holds every encoded frame once more: gone before they are copied again.
+    output.encoder.reset();
     if (done) encoded.assign(assembled.bytes, assembled.bytes + assembled.size);
     WebPDataClear(&assembled);
-    output.encoder.reset();
     return done && !encoded.empty();
 }
