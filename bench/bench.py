@@ -198,8 +198,11 @@ def make_animations():
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     log("making %d animated GIFs" % ANIMATIONS)
-    jpegs = sorted(os.path.join(where, n) for where, _, names in os.walk(os.path.join(CORPUS, "jpeg"))
-                   for n in names if n.endswith(".jpg"))
+    # The corpus's JPEGs that ImageMagick reads whole (it holds damaged and 12-bit ones too).
+    jpegs = [path for path in sorted(os.path.join(where, n) for where, _, names in
+                                     os.walk(os.path.join(CORPUS, "jpeg")) for n in names
+                                     if n.endswith(".jpg"))
+             if subprocess.run(["identify", "-regard-warnings", path], capture_output=True).returncode == 0]
     scratch = os.path.join(WORK, "animation_frames")
     for i in range(ANIMATIONS):
         shutil.rmtree(scratch, ignore_errors=True)
