@@ -14,7 +14,10 @@
 
 enum class SequenceKind {
     Still,          // the first frame alone
-    GifAnimation,   // frames, delays, transparency and loop count in a GIF of Vorandel's making
+    // Frames, delays, transparency and loop count in a GIF put together from the one-frame GIFs
+    // GDI+ encodes: Wine's GIF encoder refuses frames added to a save (GdipSaveAdd), and one
+    // container of Vorandel's own makes the same file on every platform.
+    GifAnimation,
     WebPAnimation,  // the same through libwebp's animation encoder
     TiffPages,      // every frame a page, through GDI+'s multi-frame save
 };
