@@ -270,6 +270,9 @@ bool AddWebPFrame(WebPAnimationOutput& output, GpImage* frame, unsigned delayMs)
     if (!picture.ready()) return false;
     picture.get().width = static_cast<int>(width);
     picture.get().height = static_cast<int>(height);
+    // As ARGB, which the animation encoder compares frames in: imported as YUV, it would turn
+    // each frame back, halving its colours' resolution twice.
+    picture.get().use_argb = 1;
     {
         BitmapBitsLock bits(static_cast<GpBitmap*>(frame), width, height, ImageLockModeRead,
                             PixelFormat32bppARGB);
