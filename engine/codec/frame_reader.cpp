@@ -64,14 +64,14 @@ void ClearArea(std::vector<uint32_t>& canvas, UINT canvasWidth, UINT canvasHeigh
         for (UINT x = frame.left; x < right; ++x) canvas[static_cast<size_t>(y) * canvasWidth + x] = 0;
 }
 
-// Draws the reader's next GIF frame on its canvas, after its predecessor's disposal.
-bool ComposeGifFrame(FrameReader& reader) {
+// Draws the GIF frame index on the reader's canvas, after its predecessor's disposal.
+bool ComposeGifFrame(FrameReader& reader, size_t index) {
     const UINT width = reader.gif.width;
     const UINT height = reader.gif.height;
-    const GifFrame& frame = reader.gif.frames[reader.next];
+    const GifFrame& frame = reader.gif.frames[index];
     if (static_cast<unsigned long long>(frame.width) * frame.height > kMaxPixels) return false;
-    if (reader.next > 0) {
-        const GifFrame& previous = reader.gif.frames[reader.next - 1];
+    if (index > 0) {
+        const GifFrame& previous = reader.gif.frames[index - 1];
         if (previous.disposal == GifDisposal::Background)
             ClearArea(reader.canvas, width, height, previous);
         else if (previous.disposal == GifDisposal::Previous && !reader.kept.empty())
@@ -96,6 +96,20 @@ bool ComposeGifFrame(FrameReader& reader) {
         for (UINT x = frame.left; x < right; ++x)
             if (in[x - frame.left] >> 24 != 0) out[x] = in[x - frame.left];
     }
+    return true;
+}
+
+// An animated WebP's frames, composed by libwebp.
+bool OpenWebP(const uint8_t* data, size_t size, FrameReader& reader) {
+    if (!OpenWebPAnimation(data, size, reader.webp)) {
+        reader.webp = WebPAnimationInput{};
+        return false;
+    }
+    reader.kind = FrameKind::Animation;
+    reader.count = reader.webp.frames;
+    reader.plays = reader.webp.plays;
+    reader.pixels =
+        static_cast<unsigned long long>(reader.webp.width) * reader.webp.height * reader.count;
     return true;
 }
 
@@ -130,18 +144,8 @@ ImagePtr CopyOfPage(GpImage* image) {
 bool OpenFrames(const MappedFile& input, FrameReader& reader) {
     reader = FrameReader{};
     if (!input.valid()) return false;
-    if (OpenGif(input.data(), input.size(), reader) ||
-        OpenWebPAnimation(input.data(), input.size(), reader.webp)) {
-        if (reader.webp.decoder) {
-            reader.kind = FrameKind::Animation;
-            reader.count = reader.webp.frames;
-            reader.plays = reader.webp.plays;
-            reader.pixels = static_cast<unsigned long long>(reader.webp.width) *
-                            reader.webp.height * reader.count;
-        }
+    if (OpenGif(input.data(), input.size(), reader) || OpenWebP(input.data(), input.size(), reader))
         return reader.pixels <= kMaxFramePixels;
-    }
-    reader.webp = WebPAnimationInput{};
     reader.image = LoadImageFile(input);
     UINT width = 0;
     UINT height = 0;
@@ -159,9 +163,8 @@ ImagePtr ReadFrame(FrameReader& reader, bool last, unsigned& delayMs) {
     const size_t index = reader.next++;
     if (reader.webp.decoder) return NextWebPFrame(reader.webp, delayMs);
     if (!reader.gif.frames.empty()) {
-        reader.next = index;
-        if (!ComposeGifFrame(reader)) return nullptr;
-        delayMs = reader.gif.frames[reader.next++].delayMs;
+        if (!ComposeGifFrame(reader, index)) return nullptr;
+        delayMs = reader.gif.frames[index].delayMs;
         return BitmapOf(reader.canvas.data(), reader.gif.width, reader.gif.height);
     }
     if (reader.kind == FrameKind::Pages) {
