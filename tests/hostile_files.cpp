@@ -124,6 +124,25 @@ std::string GifBomb() {
     return gif;
 }
 
+// A canvas of the largest picture and frames of a pixel each, more than ten of them: every
+// frame is composed on the whole canvas, so together they are more than a file may decode.
+std::string GifFramesBomb() {
+    std::string gif = "GIF89a";
+    Put16(gif, 10000);
+    Put16(gif, 10000);
+    gif += std::string("\x80\x00\x00", 3);
+    gif += std::string("\x00\x00\x00\xFF\xFF\xFF", 6);
+    for (int frame = 0; frame < 11; ++frame) {
+        gif += ',';
+        Put32(gif, 0);
+        Put16(gif, 1);
+        Put16(gif, 1);
+        gif += '\0';
+        gif += std::string("\x02\x02\x44\x01\x00", 5);  // clear, pixel 0, end
+    }
+    return gif + ";";
+}
+
 std::string BmpBomb() {
     // 8-bit run-length coded: a run of zeros per row would cover any size in a few bytes.
     std::string info;
@@ -348,6 +367,7 @@ std::vector<DecoderBreaker> DecoderBreakers() {
 std::vector<HostileFile> DecompressionBombs() {
     return {
         {L"bomb-png.png", PngBomb()},    {L"bomb-gif.gif", GifBomb()},
+        {L"bomb-gif-frames.gif", GifFramesBomb()},
         {L"bomb-bmp.bmp", BmpBomb()},    {L"bomb-tif.tif", TiffBomb()},
         {L"bomb-jpg.jpg", JpegBomb()},   {L"bomb-webp.webp", WebPBomb()},
         {L"bomb-ico.ico", IcoBomb()},    {L"bomb-emf.emf", EmfBomb()},

@@ -3,7 +3,8 @@
 # failure can be replayed (zzuf -r 0.004 -s SEED < seed > copy), and runs hostile_run_tests
 # over them under Wine. Photos from make_photos.sh are seeds too, with copies damaged only
 # outside their picture data (zzuf -r 0.0001 -b RANGES -s SEED), where the ICC profile, EXIF
-# and XMP lie, so that the picture still decodes and the metadata is what breaks.
+# and XMP lie, so that the picture still decodes and the metadata is what breaks. Animations
+# and a multi-page TIFF from make_frames.sh are seeds as well.
 #   hostile_run_test.sh <hostile_run_tests.exe> <corpus>
 # VORANDEL_FUZZ_SEEDS=N makes N copies per seed and kind (default 4). Runs on a display (ctest
 # under xvfb-run).
@@ -18,14 +19,16 @@ tiff/pillow/hopper_lzw.tif jpeg/pillow/hopper.jpg webp/pillow/hopper.webp ico/pi
 metafile/libemf2svg/test-000.emf metafile/libwmf/2doorvan.wmf"
 work=$(mktemp -d) photos=$(mktemp -d)
 trap 'rm -rf "$work" "$photos"' EXIT
-for seed in $seeds; do
-    extension=${seed##*.}
-    mkdir -p "$work/$extension"
-    cp "$corpus/$seed" "$work/$extension/seed.$extension"
+# A seed and its damaged copies in a folder of their own.
+damaged_copies() { # <seed> <folder>
+    local extension=${1##*.}
+    mkdir -p "$2"
+    cp "$1" "$2/seed.$extension"
     for s in $(seq 1 "$count"); do
-        zzuf -r 0.004 -s "$s" <"$corpus/$seed" >"$work/$extension/$s.$extension"
+        zzuf -r 0.004 -s "$s" <"$1" >"$2/$s.$extension"
     done
-done
+}
+for seed in $seeds; do damaged_copies "$corpus/$seed" "$work/${seed##*.}"; done
 
 # zzuf's byte ranges of all but a file's signature, header and picture data: JPEG's segments
 # before the scan, PNG's chunks but IHDR, IDAT and IEND, WebP's chunks but the bitstreams,
@@ -88,5 +91,12 @@ for photo in adobe_rgb.jpg odd/split_icc.jpg prophoto_rgb.png odd/raw_profile_ex
         zzuf -r 0.004 -s "$s" <"$folder/seed.$extension" >"$folder/$s.$extension"
         zzuf -r 0.0001 -b "$ranges" -s "$s" <"$folder/seed.$extension" >"$folder/metadata-$s.$extension"
     done
+done
+# Animations and a multi-page TIFF (make_frames.sh), damaged as the seeds above: their later
+# frames and pages, and the blocks between them, break too.
+bash "$here/make_frames.sh" "$photos/frames"
+for made in "$photos"/frames/*; do
+    name=$(basename "$made")
+    damaged_copies "$made" "$work/${made##*.}/${name%.*}"
 done
 VORANDEL_FUZZ_VARIANTS=$work "$here/../scripts/wine-run" "$exe"

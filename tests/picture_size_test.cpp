@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -154,6 +156,37 @@ TEST(ReadDeclaredSize, ReadsWhatEachFormatsHeadersDeclare) {
 // A picture the platform decodes must never be refused for a size misread: the headers give
 // the very size the decoder reports (or, for icons and GIFs, an upper bound of it). Which files
 // decode, and at what size, is what Wine 8's GDI+ reported (the manifest's gdiplus columns).
+// Directories one after another, each of width x height, the last one's link given.
+std::string TiffPages(const std::vector<std::pair<uint32_t, uint32_t>>& pages, uint32_t lastLink) {
+    std::string tiff = Bytes("II*\0", 4) + Le32(8);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const uint32_t next = i + 1 < pages.size() ? static_cast<uint32_t>(tiff.size() + 30) : lastLink;
+        tiff += Le16(2) + Le16(256) + Le16(4) + Le32(1) + Le32(pages[i].first) + Le16(257) +
+                Le16(4) + Le32(1) + Le32(pages[i].second) + Le32(next);
+    }
+    return tiff;
+}
+
+TEST(DeclaredPixelsOfPages, AddsUpEveryDirectory) {
+    const struct {
+        const char* what;
+        std::string bytes;
+        uint64_t pixels;
+    } cases[] = {
+        {"three pages", TiffPages({{200, 150}, {200, 150}, {150, 200}}, 0), 90000},
+        {"one page", TiffPages({{10, 10}}, 0), 100},
+        {"a link past the end ends the pages", TiffPages({{10, 10}, {5, 5}}, 9999), 125},
+        // 65,536 directories at most: a loop is not followed for ever.
+        {"a page linking back to the first", TiffPages({{10, 10}}, 8), 6553600},
+        {"not a TIFF", PngHead(10, 10), 0},
+        {"cut in its header", Bytes("II*\0", 4), 0},
+    };
+    for (const auto& c : cases) {
+        auto data = reinterpret_cast<const uint8_t*>(c.bytes.data());
+        EXPECT_EQ(DeclaredPixelsOfPages(data, c.bytes.size()), c.pixels) << c.what;
+    }
+}
+
 TEST(ReadDeclaredSize, AgreesWithTheDecoderOnEveryDecodableCorpusFile) {
     int compared = 0;
     for (const std::vector<std::string>& row : ManifestRows()) {

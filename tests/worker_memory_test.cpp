@@ -3,6 +3,7 @@
 #include "codec_worker.h"
 
 #include "exif_sample.h"
+#include "gif_container.h"
 #include "jpeg_metadata.h"
 #include "png_metadata.h"
 #include "test_support.h"
@@ -129,6 +130,49 @@ TEST(WorkerMemoryMeasure, DISABLED_PeakCommitOfTheLargestPicture) {
                         c.converted ? "" : "  FAILED");
             std::fflush(stdout);
         }
+}
+
+// A GIF of frames of side x side, each of five pictures in turn, so that no frame is its
+// predecessor's; with one frame, the first picture alone.
+void SaveAnimation(const std::wstring& path, UINT side, int frames) {
+    std::vector<uint8_t> animation = GifAnimationHead(static_cast<uint16_t>(side),
+                                                      static_cast<uint16_t>(side), 0);
+    std::vector<std::vector<uint8_t>> singles;
+    for (UINT picture = 0; picture < 5; ++picture) {
+        std::vector<ARGB> argb(size_t{side} * side);
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x)
+                argb[size_t{y} * side + x] = 0xFF000000u | ((x + picture * 40) % 256) << 16 |
+                                             (y % 256) << 8 | ((x ^ y) * (picture + 1) % 256);
+        SavePixels(path, L"image/gif", {side, side}, argb);
+        std::string bytes = ReadBytes(path);
+        singles.emplace_back(bytes.begin(), bytes.end());
+    }
+    for (int i = 0; i < frames; ++i) {
+        const std::vector<uint8_t>& single = singles[static_cast<size_t>(i) % singles.size()];
+        ASSERT_TRUE(AppendGifFrame(animation, single.data(), single.size(), 0, 0, 40, -1,
+                                   GifDisposal::Keep));
+    }
+    animation.push_back(kGifTrailer);
+    WriteBytes(path, std::string(animation.begin(), animation.end()));
+}
+
+// Not a test: the worker's peak for a GIF of 500 frames of a megapixel each against that for
+// its first frame alone, to the formats that keep every frame. Frames come and go one after
+// another, so the two should differ by what the encoder keeps of the frames it has encoded.
+TEST(WorkerMemoryMeasure, DISABLED_PeakCommitOfAnAnimation) {
+    TempDir dir;
+    SaveAnimation(dir / L"one.gif", 1000, 1);
+    SaveAnimation(dir / L"many.gif", 1000, 500);
+    std::printf("500 frames of 1000 x 1000: %zu MiB of GIF\n", ReadBytes(dir / L"many.gif").size() / kMiB);
+    std::printf("%-11s %14s %14s %9s\n", "to", "1 frame MiB", "500 frames MiB", "out MiB");
+    for (const wchar_t* mimeType : {L"image/webp", L"image/gif", L"image/tiff"}) {
+        Conversion one = ConvertInFreshWorker(dir / L"one.gif", dir / L"one.out", mimeType);
+        Conversion many = ConvertInFreshWorker(dir / L"many.gif", dir / L"many.out", mimeType);
+        std::printf("%-11ls %14zu %14zu %9zu%s\n", mimeType, one.peak / kMiB, many.peak / kMiB,
+                    many.outputBytes / kMiB, one.converted && many.converted ? "" : "  FAILED");
+        std::fflush(stdout);
+    }
 }
 
 // The largest picture converts to every format within the worker's limit with a margin, even

@@ -4,6 +4,8 @@
 #include "colours.h"
 #include "exif_edit.h"
 #include "files.h"
+#include "frame_reader.h"
+#include "frame_writer.h"
 #include "gif_palette.h"
 #include "icon_directory.h"
 #include "metadata.h"
@@ -86,12 +88,16 @@ ImagePtr LoadMetafile(IStream* stream) {
 }
 
 // Makes the picture one that the output format shows as the user saw the input. icc is the
-// input's profile of its RGB pixels, or empty.
+// input's profile of its RGB pixels, or empty. A frame of an animated GIF keeps its
+// transparent pixels transparent; a still GIF, as every picture without alpha, shows them on
+// white.
 bool FitForFormat(ImagePtr& image, int orientation, const std::string& icc,
-                  const std::wstring& mimeType) {
+                  const std::wstring& mimeType, SequenceKind sequence) {
     if (!TurnUpright(image.get(), orientation)) return false;
     bool gif = mimeType == L"image/gif";
+    std::vector<uint8_t> clear;
     if ((gif || mimeType == L"image/jpeg" || mimeType == L"image/bmp") && HasAlpha(image.get())) {
+        if (sequence == SequenceKind::GifAnimation) clear = TransparentPixels(image.get());
         image = OnWhite(image.get());
         if (!image) return false;
     }
@@ -102,52 +108,7 @@ bool FitForFormat(ImagePtr& image, int orientation, const std::string& icc,
     GdipGetImagePixelFormat(image.get(), &format);
     // Wine's GIF encoder fails on 1- and 4-bit palette pictures too.
     if (gif && format != PixelFormat8bppIndexed) image = ToIndexedColor(image.get());
-    return image != nullptr;
-}
-
-// GDI+ on Windows writes some of the decoded file's property items into what it saves, as
-// they were; what an output carries is Vorandel's to decide, alike on every platform.
-void ForgetPropertyItems(GpImage* image) {
-    UINT count = 0;
-    if (GdipGetPropertyCount(image, &count) != Ok || count == 0) return;
-    std::vector<PROPID> ids(count);
-    if (GdipGetPropertyIdList(image, count, ids.data()) != Ok) return;
-    for (PROPID id : ids) GdipRemovePropertyItem(image, id);
-}
-
-bool SaveThroughStream(GpImage* image, const CLSID& clsid, int quality, IStream* stream) {
-    ULONG qualityValue = static_cast<ULONG>(quality);
-    EncoderParameters params;
-    FillQualityParameters(params, qualityValue);
-    return stream && GdipSaveImageToStream(image, stream, &clsid, &params) == Ok;
-}
-
-// Encodes image into the open file output with the input's metadata made true to it, and
-// makes it durable there before it can have its name: after a power cut NTFS could otherwise
-// leave an empty file under the final name, which every later run would skip as existing.
-// With metadata to carry, the file is encoded in memory first, so that it reaches the disk
-// whole. The WebP encoder disposes of the picture once libwebp holds its pixels.
-bool EncodeInto(ImagePtr image, const CLSID& clsid, int quality, const std::wstring& mimeType,
-                const PhotoMetadata& metadata, HANDLE output) {
-    ForgetPropertyItems(image.get());
-    std::optional<MetadataContainer> container =
-        metadata.empty() ? std::nullopt : MetadataContainerOf(mimeType);
-    UINT width = 0;
-    UINT height = 0;
-    if (GdipGetImageWidth(image.get(), &width) != Ok || GdipGetImageHeight(image.get(), &height) != Ok)
-        return false;
-    std::vector<uint8_t> encoded;
-    if (IsEqualCLSID(clsid, kWebPEncoderClsid)) {
-        if (!EncodeWebP(std::move(image), quality, encoded)) return false;
-    } else if (!container) {
-        return SaveThroughStream(image.get(), clsid, quality, StreamOverFile(output).get()) &&
-               FlushFileBuffers(output);
-    } else if (!SaveThroughStream(image.get(), clsid, quality, StreamIntoBytes(encoded).get())) {
-        return false;
-    }
-    // The encoder's own output is well formed; should it not be, the pixels still count.
-    if (container) WriteMetadata(encoded, *container, MetadataForOutput(metadata, width, height));
-    return WriteAll(output, encoded.data(), encoded.size()) && FlushFileBuffers(output);
+    return image != nullptr && (clear.empty() || MakeTransparent(image.get(), clear));
 }
 
 }  // namespace
@@ -222,20 +183,42 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
                       int quality, const std::function<void(unsigned long long pixels)>& decoded) {
     // A view of the whole input: the parsers below touch only the pages they read. It outlives
-    // the picture, which GDI+ may go on reading from it.
+    // the frames, which GDI+ may go on reading from it.
     MappedFile input(inputPath);
-    ImagePtr image = LoadImageFile(input);
-    if (!image) return false;
-    UINT width = 0;
-    UINT height = 0;
-    if (decoded && GdipGetImageWidth(image.get(), &width) == Ok &&
-        GdipGetImageHeight(image.get(), &height) == Ok)
-        decoded(static_cast<unsigned long long>(width) * height);
+    FrameReader frames;
+    if (!OpenFrames(input, frames)) return false;
+    if (decoded) decoded(frames.pixels);
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
     PhotoMetadata metadata = ReadCarriedMetadata(input.data(), input.size());
-    return FitForFormat(image, ExifOrientation(metadata.exif), metadata.icc, mimeType) &&
-           EncodeInto(std::move(image), clsid, quality, mimeType, metadata, output);
+    const int orientation = ExifOrientation(metadata.exif);
+    // With metadata to carry, the file is encoded in memory first, so that it reaches the disk
+    // whole; else it goes straight into the file.
+    std::optional<MetadataContainer> container =
+        metadata.empty() ? std::nullopt : MetadataContainerOf(mimeType);
+    FrameWriter writer;
+    const SequenceKind sequence = SequenceFor(frames, mimeType);
+    StartSequence(writer, sequence, clsid, quality, frames.plays, container ? nullptr : output);
+    const size_t kept = KeptFrames(sequence, frames);
+    for (size_t i = 0; i < kept; ++i) {
+        unsigned delayMs = 0;
+        ImagePtr frame = ReadFrame(frames, i + 1 == kept, delayMs);
+        if (!frame || !FitForFormat(frame, orientation, metadata.icc, mimeType, sequence) ||
+            !WriteFrame(writer, std::move(frame), delayMs))
+            return false;
+    }
+    if (!FinishSequence(writer)) return false;
+    // The file is made durable before it can have its name: after a power cut NTFS could
+    // otherwise leave an empty file under the final name, which every later run would skip
+    // as existing. The encoder's own output is well formed; should it not be, the pixels
+    // still count.
+    if (writer.file == nullptr) {
+        if (container)
+            WriteMetadata(writer.encoded, *container,
+                          MetadataForOutput(metadata, writer.width, writer.height));
+        if (!WriteAll(output, writer.encoded.data(), writer.encoded.size())) return false;
+    }
+    return FlushFileBuffers(output) != FALSE;
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,

@@ -163,6 +163,72 @@ ImagePtr ToIndexedColor(GpImage* image) {
     return result;
 }
 
+std::vector<uint8_t> TransparentPixels(GpImage* image) {
+    UINT width = 0;
+    UINT height = 0;
+    std::vector<uint8_t> clear;
+    if (!GetSize(image, width, height)) return clear;
+    bool any = false;
+    clear.assign(static_cast<size_t>(width) * height, 0);
+    for (UINT top = 0; top < height; top += kBandRows) {
+        BitmapBitsLock pixels(static_cast<GpBitmap*>(image), Band(top, width, height),
+                              ImageLockModeRead, PixelFormat32bppARGB);
+        if (!pixels.locked()) return {};
+        for (UINT y = 0; y < pixels.data().Height; ++y) {
+            const auto* in = reinterpret_cast<const ARGB*>(pixels.row(y));
+            uint8_t* out = clear.data() + static_cast<size_t>(top + y) * width;
+            for (UINT x = 0; x < width; ++x) {
+                out[x] = in[x] >> 24 < 0x80;
+                any = any || out[x];
+            }
+        }
+    }
+    if (!any) clear.clear();
+    return clear;
+}
+
+bool MakeTransparent(GpImage* indexed, const std::vector<uint8_t>& clear) {
+    UINT width = 0;
+    UINT height = 0;
+    INT paletteSize = 0;
+    if (!GetSize(indexed, width, height) || clear.size() != static_cast<size_t>(width) * height ||
+        GdipGetImagePaletteSize(indexed, &paletteSize) != Ok || paletteSize <= 0)
+        return false;
+    std::vector<BYTE> paletteBlock(
+        std::max(static_cast<size_t>(paletteSize), sizeof(ColorPalette) + 255 * sizeof(ARGB)));
+    auto* palette = reinterpret_cast<ColorPalette*>(paletteBlock.data());
+    if (GdipGetImagePalette(indexed, palette, paletteSize) != Ok || palette->Count > 256)
+        return false;
+    BitmapBitsLock pixels(static_cast<GpBitmap*>(indexed), width, height,
+                          ImageLockModeRead | ImageLockModeWrite, PixelFormat8bppIndexed);
+    if (!pixels.locked()) return false;
+    std::vector<size_t> uses(256, 0);
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            if (!clear[static_cast<size_t>(y) * width + x]) ++uses[pixels.row(y)[x]];
+    BYTE chosen = 0;
+    if (palette->Count < 256) {
+        chosen = static_cast<BYTE>(palette->Count++);
+    } else {
+        chosen = static_cast<BYTE>(std::min_element(uses.begin(), uses.end()) - uses.begin());
+        if (uses[chosen] > 0) {
+            BYTE nearest = chosen == 0 ? 1 : 0;
+            for (UINT i = 0; i < palette->Count; ++i)
+                if (i != chosen && Distance(palette->Entries[i], palette->Entries[chosen]) <
+                                       Distance(palette->Entries[nearest], palette->Entries[chosen]))
+                    nearest = static_cast<BYTE>(i);
+            for (UINT y = 0; y < height; ++y)
+                for (UINT x = 0; x < width; ++x)
+                    if (pixels.row(y)[x] == chosen) pixels.row(y)[x] = nearest;
+        }
+    }
+    palette->Entries[chosen] = 0x00FFFFFF;  // transparent; white where alpha is not read
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            if (clear[static_cast<size_t>(y) * width + x]) pixels.row(y)[x] = chosen;
+    return GdipSetImagePalette(indexed, palette) == Ok;
+}
+
 bool HasAlpha(GpImage* image) {
     UINT flags = 0;
     return GdipGetImageFlags(image, &flags) == Ok && (flags & ImageFlagsHasAlpha);

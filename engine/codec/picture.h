@@ -6,11 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Largest picture, in pixels, that is decoded or drawn: more is a decompression bomb. At its
 // peak a conversion holds up to 16 bytes a pixel (to WebP with alpha, most of it in libwebp),
 // within the 2 GiB the codec worker may commit.
 constexpr unsigned long long kMaxPixels = 100ull * 1000 * 1000;
+
+// Largest number of pixels of all of a file's frames together that are decoded and composed.
+// Frames are taken one after another, so memory is that of one frame, within kMaxPixels; time
+// is that of all of them.
+constexpr unsigned long long kMaxFramePixels = 10 * kMaxPixels;
 
 // Largest file decoded from a copy in memory (a GIF repaired first) or by libwebp.
 constexpr unsigned long long kMaxFileBytes = 256ull * 1024 * 1024;
@@ -19,6 +25,15 @@ constexpr unsigned long long kMaxFileBytes = 256ull * 1024 * 1024;
 // has 256 or fewer), or null when the image cannot be read. GIF holds only palette
 // pictures, and GDI+ under Wine writes an empty picture for anything else.
 ImagePtr ToIndexedColor(GpImage* image);
+
+// Which of image's pixels a GIF shows transparent, one byte each (1: transparent): those
+// less than half opaque. Empty when there are none.
+std::vector<uint8_t> TransparentPixels(GpImage* image);
+
+// Makes the pixels that clear marks transparent in an 8-bit palette picture of clear's size,
+// through a palette entry of their own with alpha 0: a new one, one no other pixel uses, or
+// else the least used, whose pixels take the nearest other colour. False on failure.
+bool MakeTransparent(GpImage* indexed, const std::vector<uint8_t>& clear);
 
 // True when the picture may hold transparent or semi-transparent pixels.
 bool HasAlpha(GpImage* image);

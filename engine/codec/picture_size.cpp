@@ -118,13 +118,16 @@ DeclaredSize Jpeg(const Bytes& b, Size& s) {
     return DeclaredSize::Damaged;
 }
 
-DeclaredSize Tiff(const Bytes& b, Size& s) {
+// The directory at offset `directory` (the first when 0); next, when given, is told where
+// the following one lies (0 for none).
+DeclaredSize Tiff(const Bytes& b, Size& s, size_t directory = 0, size_t* next = nullptr) {
     bool big = b.data[0] == 'M';
     auto u16 = [&](size_t at) { return big ? b.Be16(at) : b.Le16(at); };
     auto u32 = [&](size_t at) { return big ? b.Be32(at) : b.Le32(at); };
-    size_t directory = u32(4);
+    if (directory == 0) directory = u32(4);
     if (!b.Fits(directory, 2)) return DeclaredSize::Damaged;
     size_t entries = u16(directory);
+    if (next) *next = b.Fits(directory + 2 + entries * 12, 4) ? u32(directory + 2 + entries * 12) : 0;
     bool haveWidth = false;
     bool haveHeight = false;
     for (size_t i = 0; i < entries; ++i) {
@@ -174,4 +177,21 @@ DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
     width = s.width;
     height = s.height;
     return found;
+}
+
+uint64_t DeclaredPixelsOfPages(const uint8_t* data, size_t size) {
+    Bytes b{data, size};
+    if (!b.Fits(0, 8) || (!b.Starts(0, "II*\0", 4) && !b.Starts(0, "MM\0*", 4))) return 0;
+    uint64_t pixels = 0;
+    // A directory pointing back to an earlier one makes a loop, which the count ends.
+    size_t directory = 0;
+    for (int pages = 0; pages < 65536; ++pages) {
+        Size s;
+        size_t next = 0;
+        if (Tiff(b, s, directory, &next) != DeclaredSize::Found) break;
+        pixels += s.width * s.height;
+        if (next == 0) break;
+        directory = next;
+    }
+    return pixels;
 }

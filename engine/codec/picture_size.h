@@ -17,3 +17,6 @@ enum class DeclaredSize {
 // its width or height twice).
 DeclaredSize ReadDeclaredSize(const uint8_t* data, size_t size, uint64_t& width,
                               uint64_t& height);
+
+// The pixels of all of a TIFF's pages as their directories declare them; 0 for other files.
+uint64_t DeclaredPixelsOfPages(const uint8_t* data, size_t size);

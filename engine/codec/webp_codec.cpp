@@ -5,6 +5,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -200,5 +201,102 @@ bool EncodeWebP(ImagePtr image, int quality, std::vector<uint8_t>& encoded) {
             done = WebPEncode(&config, &picture.get()) != 0;
         }
     }
+    return done && !encoded.empty();
+}
+
+bool OpenWebPAnimation(const uint8_t* data, size_t size, WebPAnimationInput& input) {
+    WebPBitstreamFeatures features;
+    if (size > kMaxFileBytes || !IsWebP(data, size) ||
+        WebPGetFeatures(data, size, &features) != VP8_STATUS_OK || !features.has_animation)
+        return false;
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return false;
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    WebPData webp{data, size};
+    input.decoder.reset(WebPAnimDecoderNew(&webp, &options));
+    WebPAnimInfo info;
+    if (!input.decoder || !WebPAnimDecoderGetInfo(input.decoder.get(), &info) ||
+        info.frame_count < 2 || !WithinPixelLimit(info.canvas_width, info.canvas_height, kMaxPixels))
+        return false;
+    input.width = info.canvas_width;
+    input.height = info.canvas_height;
+    input.frames = info.frame_count;
+    input.plays = static_cast<int>(info.loop_count);
+    return true;
+}
+
+ImagePtr NextWebPFrame(WebPAnimationInput& input, unsigned& delayMs) {
+    uint8_t* canvas = nullptr;
+    int shownUntil = 0;
+    if (!WebPAnimDecoderGetNext(input.decoder.get(), &canvas, &shownUntil) || canvas == nullptr)
+        return nullptr;
+    delayMs = static_cast<unsigned>(std::max(0, shownUntil - input.shownUntilMs));
+    input.shownUntilMs = shownUntil;
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(input.width), static_cast<INT>(input.height), 0,
+                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+        return nullptr;
+    ImagePtr frame(bitmap);
+    BitmapBitsLock bits(bitmap, input.width, input.height, ImageLockModeWrite, PixelFormat32bppARGB);
+    if (!bits.locked()) return nullptr;
+    const int rowBytes = static_cast<int>(input.width) * 4;
+    CopyRows(canvas, rowBytes, bits.row(0), bits.data().Stride, rowBytes,
+             static_cast<int>(input.height));
+    return frame;
+}
+
+bool StartWebPAnimation(UINT width, UINT height, int plays, int quality,
+                        WebPAnimationOutput& output) {
+    if (!WithinPixelLimit(width, height, kMaxPixels) || quality < 0 || quality > 100 ||
+        !WebPConfigPreset(&output.config, WEBP_PRESET_DEFAULT, static_cast<float>(quality)))
+        return false;
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options)) return false;
+    options.anim_params.loop_count = std::clamp(plays, 0, 65535);
+    options.anim_params.bgcolor = 0;  // transparent, as browsers clear the canvas
+    output.encoder.reset(
+        WebPAnimEncoderNew(static_cast<int>(width), static_cast<int>(height), &options));
+    output.timestampMs = 0;
+    return output.encoder != nullptr;
+}
+
+bool AddWebPFrame(WebPAnimationOutput& output, GpImage* frame, unsigned delayMs) {
+    UINT width = 0;
+    UINT height = 0;
+    if (GdipGetImageWidth(frame, &width) != Ok || GdipGetImageHeight(frame, &height) != Ok)
+        return false;
+    WebPPictureOwner picture;
+    if (!picture.ready()) return false;
+    picture.get().width = static_cast<int>(width);
+    picture.get().height = static_cast<int>(height);
+    // As ARGB, which the animation encoder compares frames in: imported as YUV, it would turn
+    // each frame back, halving its colours' resolution twice.
+    picture.get().use_argb = 1;
+    {
+        BitmapBitsLock bits(static_cast<GpBitmap*>(frame), width, height, ImageLockModeRead,
+                            PixelFormat32bppARGB);
+        if (!bits.locked() ||
+            !WebPPictureImportBGRA(&picture.get(), static_cast<const uint8_t*>(bits.data().Scan0),
+                                   bits.data().Stride))
+            return false;
+    }
+    if (!WebPAnimEncoderAdd(output.encoder.get(), &picture.get(), output.timestampMs,
+                            &output.config))
+        return false;
+    output.timestampMs += static_cast<int>(std::min(delayMs, 1u << 24));
+    return true;
+}
+
+bool FinishWebPAnimation(WebPAnimationOutput& output, std::vector<uint8_t>& encoded) {
+    if (!WebPAnimEncoderAdd(output.encoder.get(), nullptr, output.timestampMs, nullptr))
+        return false;
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    bool done = WebPAnimEncoderAssemble(output.encoder.get(), &assembled) != 0;
+    // The encoder holds every encoded frame once more: gone before they are copied again.
+    output.encoder.reset();
+    if (done) encoded.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
     return done && !encoded.empty();
 }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -137,6 +138,12 @@ struct WebPAnimDecoderDeleter {
 };
 // A libwebp animation decoder.
 using WebPAnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, WebPAnimDecoderDeleter>;
+
+struct WebPAnimEncoderDeleter {
+    void operator()(WebPAnimEncoder* encoder) const { WebPAnimEncoderDelete(encoder); }
+};
+// A libwebp animation encoder, with the frames it has encoded so far.
+using WebPAnimEncoderPtr = std::unique_ptr<WebPAnimEncoder, WebPAnimEncoderDeleter>;
 
 // A libwebp picture with the planes libwebp allocates for it, freed when the owner goes.
 class WebPPictureOwner {

@@ -18,8 +18,9 @@
 // a stuck file holds a run for one minute at most. The largest picture Vorandel decodes,
 // 100 megapixels, decodes in seconds. Its encoding, of pixels already decoded, then gets this
 // much again and as much once more for every 15 megapixels: on a loaded 2-core machine a
-// 100-megapixel picture took 124 s to WEBP and over 160 s to GIF. Not in any header: tests
-// shorten it.
+// 100-megapixel picture took 124 s to WEBP and over 160 s to GIF. An animation's or a TIFF's
+// frames are decoded, composed and encoded one after another, and count together. Not in any
+// header: tests shorten it.
 DWORD g_codecFileTimeLimitMs = 60000;
 
 namespace {
@@ -316,7 +317,7 @@ bool ConvertInto(const std::wstring& inputPath, HANDLE output, const std::wstrin
         answered = Transfer(false, pixels, sizeof pixels, deadline);
         unsigned long long count = DecodePixelCount(pixels);
         deadline.Allow(g_codecFileTimeLimitMs +
-                       g_codecFileTimeLimitMs * std::min(count, kMaxPixels) / kPixelsPerEncodingLimit);
+                       g_codecFileTimeLimitMs * std::min(count, kMaxFramePixels) / kPixelsPerEncodingLimit);
         answered = answered && Transfer(false, &answer, 1, deadline);
     }
     if (!answered) {
