@@ -207,13 +207,13 @@ uint32_t Crc32(const std::string& bytes) {
 }
 
 Pixels DecodePixels(const std::wstring& path) {
-    MappedFile file(path);
+    InputFile file(path, kMaxFileBytes);
     ImagePtr image = LoadImageFile(file);
     return image ? ReadPixels(image.get()) : Pixels{};
 }
 
 ImageSize DecodedSize(const std::wstring& path) {
-    MappedFile file(path);
+    InputFile file(path, kMaxFileBytes);
     ImagePtr image = LoadImageFile(file);
     return image ? SizeOf(image.get()) : ImageSize{};
 }

@@ -21,7 +21,7 @@
 namespace {
 
 // A GIF without any colour table, decoded from a copy in memory that has one.
-ImagePtr LoadPaletteLessGif(const MappedFile& input) {
+ImagePtr LoadPaletteLessGif(const InputFile& input) {
     if (input.size() > kMaxFileBytes) return nullptr;
     std::vector<uint8_t> gif(input.data(), input.data() + input.size());
     AddGreyPalette(gif);
@@ -33,7 +33,7 @@ ImagePtr LoadPaletteLessGif(const MappedFile& input) {
 
 // Decoders allocate what the headers declare, so a picture too large to hold is refused on
 // its headers alone, and so is one of a known format whose size cannot be read.
-bool DeclaresTooLarge(const MappedFile& input) {
+bool DeclaresTooLarge(const InputFile& input) {
     uint64_t width = 0;
     uint64_t height = 0;
     switch (ReadDeclaredSize(input.data(), input.size(), width, height)) {
@@ -140,8 +140,8 @@ PhotoMetadata ReadCarriedMetadata(const uint8_t* data, size_t size) {
     return metadata;
 }
 
-// A file that could not be mapped fails here: the guards below would see no bytes.
-ImagePtr LoadImageFile(const MappedFile& input) {
+// A file that could not be read fails here: the guards below would see no bytes.
+ImagePtr LoadImageFile(const InputFile& input) {
     if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
     StreamPtr stream = StreamOverBytes(input.data(), input.size());
@@ -191,9 +191,8 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
                       int quality, const std::function<void(unsigned long long pixels)>& decoded) {
-    // A view of the whole input: the parsers below touch only the pages they read. It outlives
-    // the picture, which GDI+ may go on reading from it.
-    MappedFile input(inputPath);
+    // The whole input in memory. It outlives the picture, which GDI+ may go on reading from it.
+    InputFile input(inputPath, kMaxFileBytes);
     ImagePtr image = LoadImageFile(input);
     if (!image) return false;
     UINT width = 0;
@@ -204,8 +203,13 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
     CLSID clsid;
     if (GetEncoderClsid(mimeType, clsid) < 0) return false;
     PhotoMetadata metadata = ReadCarriedMetadata(input.data(), input.size());
-    return FitForFormat(image, ExifOrientation(metadata.exif), metadata.icc, mimeType) &&
-           EncodeInto(std::move(image), clsid, quality, mimeType, metadata, output);
+    if (!FitForFormat(image, ExifOrientation(metadata.exif), metadata.icc, mimeType) ||
+        !EncodeInto(std::move(image), clsid, quality, mimeType, metadata, output))
+        return false;
+    // The output keeps its original's dates, by which photo libraries and Explorer sort; a
+    // file system that keeps other dates still has the picture.
+    SetFileDates(output, input.dates());
+    return true;
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 FileCalls g_fileCalls = {CreateFileW,
@@ -15,8 +16,7 @@ FileCalls g_fileCalls = {CreateFileW,
                          FindFirstFileExW,
                          GetFileInformationByHandle,
                          GetFileInformationByHandleEx,
-                         SetFileInformationByHandle,
-                         CreateFileMappingW};
+                         SetFileInformationByHandle};
 
 namespace {
 
@@ -83,6 +83,12 @@ void ListFolderByPath(const std::wstring& path,
     } while (FindNextFileW(search.get(), &found));
 }
 
+FileDates DatesOf(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!g_fileCalls.getFileInformationEx(file, FileBasicInfo, &basic, sizeof basic)) return {};
+    return {basic.CreationTime.QuadPart, basic.LastWriteTime.QuadPart};
+}
+
 }  // namespace
 
 FileHandle OpenForReading(const std::wstring& path) {
@@ -139,26 +145,38 @@ void ListFolder(HANDLE folder, const std::wstring& path,
     if (!listed && RefusesListingClass(GetLastError())) ListFolderByPath(path, each);
 }
 
-MappedFile::MappedFile(const std::wstring& path) : file_(OpenForReading(path)) {
+InputFile::InputFile(const std::wstring& path, unsigned long long maxBytes) {
+    FileHandle file = OpenForReading(path);
     LARGE_INTEGER size;
-    if (!file_.valid() || !GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0 ||
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes ||
         static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
         return;
-    // The platform maps no empty file.
-    if (size.QuadPart == 0) {
-        valid_ = true;
+    try {
+        bytes_.resize(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
         return;
     }
-    mapping_.reset(g_fileCalls.createFileMapping(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping_) return;
-    view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
-    if (view_ == nullptr) return;
-    size_ = static_cast<size_t>(size.QuadPart);
+    // What another program's save leaves meanwhile may be shorter: it ends at the file's end.
+    size_t done = 0;
+    while (done < bytes_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes_.size() - done, 1u << 24));
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes_.data() + done, chunk, &got, nullptr)) return;
+        if (got == 0) break;
+        done += got;
+    }
+    bytes_.resize(done);
+    dates_ = DatesOf(file.get());
     valid_ = true;
 }
 
-MappedFile::~MappedFile() {
-    if (view_ != nullptr) UnmapViewOfFile(view_);
+bool SetFileDates(HANDLE file, const FileDates& dates) {
+    // Zero leaves a date as it is.
+    FILE_BASIC_INFO basic{};
+    basic.CreationTime.QuadPart = dates.created;
+    basic.LastWriteTime.QuadPart = dates.written;
+    return g_fileCalls.setFileInformation(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size) {
