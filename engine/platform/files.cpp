@@ -89,6 +89,13 @@ FileDates DatesOf(HANDLE file) {
     return {basic.CreationTime.QuadPart, basic.LastWriteTime.QuadPart};
 }
 
+// Marks the open file for deletion when its last handle closes, or takes the mark back.
+bool MarkForDeletion(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{remove};
+    return g_fileCalls.setFileInformation(file, FileDispositionInfo, &disposition,
+                                          sizeof disposition) != 0;
+}
+
 }  // namespace
 
 FileHandle OpenForReading(const std::wstring& path) {
@@ -195,7 +202,11 @@ TemporaryOutput::TemporaryOutput(const std::wstring& folder) {
         file_.reset(g_fileCalls.createFile(ExtendedPath(folder + L"\\" + NewTemporaryName()).c_str(),
                                            GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file_.valid()) return;
+        if (file_.valid()) {
+            // Should the mark not take, the owner still removes the file as it goes.
+            MarkForDeletion(file_.get(), true);
+            return;
+        }
         // A name still being deleted answers "access denied".
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
@@ -206,11 +217,7 @@ TemporaryOutput::TemporaryOutput(const std::wstring& folder) {
 TemporaryOutput::~TemporaryOutput() {
     if (!file_.valid()) return;
     // Removed through the held handle: opening it again by name could meet another's hold.
-    FILE_DISPOSITION_INFO remove{TRUE};
-    WhileHeld(std::wstring(), [&] {
-        return g_fileCalls.setFileInformation(file_.get(), FileDispositionInfo, &remove,
-                                              sizeof remove) != 0;
-    });
+    WhileHeld(std::wstring(), [&] { return MarkForDeletion(file_.get(), true); });
 }
 
 Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wstring& outputPath,
@@ -233,9 +240,18 @@ Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wst
     rename->RootDirectory = nullptr;
     rename->FileNameLength = nameBytes;
     std::memcpy(rename->FileName, target.data(), nameBytes);
+    const FileDates dates = DatesOf(file_.get());
     bool renamed = WhileHeld(target, [&] {
-        return g_fileCalls.setFileInformation(file_.get(), FileRenameInfo, rename,
-                                              static_cast<DWORD>(block.size())) != 0;
+        // A file marked for deletion takes no new name: the mark goes just before the rename,
+        // and comes back at once when the name is refused.
+        if (!MarkForDeletion(file_.get(), false)) return false;
+        if (g_fileCalls.setFileInformation(file_.get(), FileRenameInfo, rename,
+                                           static_cast<DWORD>(block.size())))
+            return true;
+        DWORD error = GetLastError();
+        MarkForDeletion(file_.get(), true);
+        SetLastError(error);
+        return false;
     });
     if (!renamed) {
         DWORD error = GetLastError();
@@ -243,6 +259,9 @@ Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wst
                    ? Placement::Exists
                    : Placement::Failed;
     }
+    // A name that was removed moments ago passes its creation date on to the file that takes
+    // it (file system tunnelling, on Windows): the output's own dates are given again.
+    SetFileDates(file_.get(), dates);
     file_.close();
     return Placement::Placed;
 }

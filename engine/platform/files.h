@@ -74,7 +74,9 @@ enum class Placement { Placed, Exists, Failed };
 
 // An output while it is written: a new file of a temporary name in the output's folder, held
 // open by this program until it has its final name. Others may only read it meanwhile, so no
-// scanner can keep it from being renamed or removed. Removed when its owner goes, unless placed.
+// scanner can keep it from being renamed or removed. Marked for deletion from its creation
+// until it takes its name, so that the file system removes it with the last handle to it even
+// when this program or its codec worker is ended or crashes; removed when its owner goes.
 class TemporaryOutput {
 public:
     explicit TemporaryOutput(const std::wstring& folder);
