@@ -133,7 +133,11 @@ TEST(TemporaryOutput, TakesItsNameOnlyWhereItMay) {
              SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_READONLY);
          },
          Placement::Failed, "old"},
-        {"a folder", true, [](const std::wstring& output) { MakeDir(output); }, Placement::Failed, ""},
+        {"a folder, overwrite on", true, [](const std::wstring& output) { MakeDir(output); },
+         Placement::Failed, ""},
+        // No output is there: the file fails rather than being skipped for one.
+        {"a folder, overwrite off", false, [](const std::wstring& output) { MakeDir(output); },
+         Placement::Failed, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

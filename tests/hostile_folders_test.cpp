@@ -263,6 +263,24 @@ std::vector<HostileFolder> Folders() {
                        {},
                        nullptr,
                        false});
+    // An output path that an earlier run, or the same one, made a folder for a subfolder of
+    // that name: no output is there to skip for, and the save fails.
+    for (bool overwrite : {false, true})
+        folders.push_back({overwrite ? "a folder at an output path, overwrite on"
+                                     : "a folder at an output path, overwrite off",
+                           overwrite,
+                           [](const TempDir& base) {
+                               std::wstring source = base / L"folder-output";
+                               MakeDir(source);
+                               Image(source + L"\\pic.png");
+                               ImageAt(source, L"pic.bmp\\in.png");
+                               MakeDir(OutputRootFor(source));
+                               MakeDir(OutputRootFor(source) + L"\\pic.bmp");
+                               return source;
+                           },
+                           {{L"pic.png", 'x'}, {L"pic.bmp\\in.png", '+'}},
+                           {},
+                           nullptr});
     if (LargeRun() && RunningUnderWine()) folders.push_back(DeepFolder(2000));
     return folders;
 }

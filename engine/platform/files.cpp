@@ -255,7 +255,12 @@ Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wst
     });
     if (!renamed) {
         DWORD error = GetLastError();
-        return !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        // Only a file of that name is an output another program made meanwhile; a folder
+        // there is no output, and the file fails.
+        DWORD existing = ReadAttributes(outputPath);
+        return !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) &&
+                       existing != INVALID_FILE_ATTRIBUTES &&
+                       !(existing & FILE_ATTRIBUTE_DIRECTORY)
                    ? Placement::Exists
                    : Placement::Failed;
     }

@@ -90,8 +90,9 @@ public:
     HANDLE handle() const { return file_.get(); }
 
     // Gives the finished file the name outputPath through the held handle and closes it.
-    // Exists when replace is false and something has that name; Failed when the output would
-    // replace inputPath itself or a read-only file, or the name cannot be taken.
+    // Exists when replace is false and a file has that name; Failed when the output would
+    // replace inputPath itself or a read-only file, or the name cannot be taken (a folder of
+    // that name among the reasons).
     Placement PlaceAt(const std::wstring& inputPath, const std::wstring& outputPath, bool replace);
 
 private:
