@@ -7,7 +7,7 @@
 #include "hostile_files.h"
 #include "output_paths.h"
 #include "test_support.h"
-#include "window.h"
+#include "main_window.h"
 
 #include <commctrl.h>
 
@@ -602,27 +602,6 @@ std::vector<std::wstring> TemporaryFilesIn(const std::wstring& folder) {
     return names;
 }
 
-// The top-level window of the process with the id process.
-HWND WindowOf(DWORD process) {
-    struct Search {
-        DWORD process;
-        HWND found;
-    } search{process, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) {
-            auto* wanted = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t className[64] = {};
-            GetClassNameW(window, className, 64);
-            if (owner != wanted->process || std::wstring(className) != kMainWindowClass) return TRUE;
-            wanted->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 struct Ending {
     const char* what;
     bool endSession;  // log-off first: the session's messages, after which Windows may end it
@@ -674,7 +653,7 @@ TEST(ProgramEnded, LeavesNoTemporaryFileWhateverIsEndedMidFile) {
         ASSERT_TRUE(worker) << "the program ended before its second file";
 
         if (ending.endSession) {
-            HWND window = WindowOf(GetProcessId(program.get()));
+            HWND window = FindMainWindow(GetProcessId(program.get()));
             ASSERT_NE(window, nullptr);
             DWORD_PTR answer = 0;
             ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
