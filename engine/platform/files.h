@@ -73,10 +73,11 @@ bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size);
 enum class Placement { Placed, Exists, Failed };
 
 // An output while it is written: a new file of a temporary name in the output's folder, held
-// open by this program until it has its final name. Others may only read it meanwhile, so no
-// scanner can keep it from being renamed or removed. Marked for deletion from its creation
+// open by this program until it has its final name. Others may at most read it meanwhile, so
+// no scanner can keep it from being renamed or removed. Marked for deletion from its creation
 // until it takes its name, so that the file system removes it with the last handle to it even
-// when this program or its codec worker is ended or crashes; removed when its owner goes.
+// when this program or its codec worker is ended or crashes; removed when its owner goes,
+// unless placed.
 class TemporaryOutput {
 public:
     explicit TemporaryOutput(const std::wstring& folder);
