@@ -1,4 +1,5 @@
 #include "codec.h"
+#include "file_calls.h"
 #include "files.h"
 #include "webp_codec.h"
 
@@ -255,35 +256,51 @@ TEST(ConvertImageFile, NeverWritesOntoItsOwnInput) {
     EXPECT_TRUE(Entries(dir.path()).empty()) << "no temporary file stays";
 }
 
-TEST(MappedFile, ViewsTheWholeFileWhileOthersMayStillWorkOnIt) {
+TEST(InputFile, ReadsTheWholeFileAndLeavesItToOthers) {
     TempDir dir;
     MakeDir(dir / L"folder");
     WriteBytes(dir / L"empty", "");
     WriteBytes(dir / L"three", "abc");
     struct Case {
         const wchar_t* name;
+        unsigned long long maxBytes;
         bool valid;
         std::string content;
     };
-    const Case cases[] = {
-        {L"empty", true, ""}, {L"three", true, "abc"}, {L"missing", false, ""}, {L"folder", false, ""}};
+    const Case cases[] = {{L"empty", 3, true, ""},    {L"three", 3, true, "abc"},
+                          {L"three", 2, false, ""},   {L"missing", 3, false, ""},
+                          {L"folder", 3, false, ""}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.name);
-        MappedFile view(dir / c.name);
-        ASSERT_EQ(view.valid(), c.valid);
-        ASSERT_EQ(view.size(), c.content.size());
-        if (view.size() > 0) {
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data()), view.size()),
+        SCOPED_TRACE(testing::Message() << c.name << " of at most " << c.maxBytes);
+        InputFile input(dir / c.name, c.maxBytes);
+        ASSERT_EQ(input.valid(), c.valid);
+        ASSERT_EQ(input.size(), c.content.size());
+        if (input.size() > 0) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(input.data()), input.size()),
                       c.content);
         }
     }
-    MappedFile view(dir / L"three");
-    FileHandle writer(CreateFileW((dir / L"three").c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_TRUE(writer.valid()) << "writers are not shut out";
-    writer.close();
-    EXPECT_TRUE(MoveFileW((dir / L"three").c_str(), (dir / L"moved").c_str()));
+    // Windows refuses a save over a file while anything maps it; once read, nothing does.
+    const std::wstring path = dir / L"three";
+    auto saveOver = [&path] {
+        FileHandle saved(g_fileCalls.createFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
+        return saved.valid() ? ERROR_SUCCESS : GetLastError();
+    };
+    {
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        KernelHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(saveOver(), static_cast<DWORD>(ERROR_USER_MAPPED_FILE));
+        UnmapViewOfFile(view);
+    }
+    InputFile input(path, 3);
+    EXPECT_TRUE(input.valid());
+    EXPECT_EQ(saveOver(), static_cast<DWORD>(ERROR_SUCCESS)) << "the read left the file mapped";
+    EXPECT_TRUE(MoveFileW(path.c_str(), (dir / L"moved").c_str()));
 }
 
 TEST(ConvertImageFile, LeavesOnlyTheFinishedOutputBehind) {

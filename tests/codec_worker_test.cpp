@@ -1,5 +1,6 @@
 #include "codec.h"
 #include "codec_worker.h"
+#include "file_calls.h"
 #include "worker_protocol.h"
 
 #include "hostile_files.h"
@@ -10,6 +11,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -185,6 +187,52 @@ TEST_F(CodecWorkerTest, EndingTheWorkerEndsItsProcess) {
     EndCodecWorker();
     EXPECT_TRUE(ChildProcesses().empty());
     EXPECT_TRUE(Convert(dir / L"small.png", dir / L"again.png")) << "started again when needed";
+}
+
+// Saves bytes over path in place, as most editors do: the open truncates it, then all is
+// written. ERROR_SUCCESS, or why it was refused.
+DWORD SaveInPlace(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(g_fileCalls.createFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return GetLastError();
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        return GetLastError();
+    return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+// An editor or a sync client saves the original again and again while the worker converts it.
+// Windows refuses such a save while any process maps the file (played under Wine), so the
+// worker must hold no more than the bytes it read. What it converted may be any of the saves,
+// or a file cut by one: a whole picture or a failure.
+TEST_F(CodecWorkerTest, AnotherProcessSavesOverTheInputDuringItsConversion) {
+    const std::wstring input = dir / L"edited.png";
+    const ImageSize size{2400, 1800};
+    SaveTestImage(input, L"image/png", size.width, size.height);
+    const std::string picture = ReadBytes(input);
+    std::atomic<bool> converting{true};
+    int saves = 0;
+    std::vector<DWORD> refusals;
+    std::thread editor([&] {
+        do {
+            ++saves;
+            DWORD error = SaveInPlace(input, picture);
+            if (error != ERROR_SUCCESS) refusals.push_back(error);
+        } while (converting);
+    });
+    const Placement placement =
+        ConvertInCodecWorker(input, dir / L"out.png", L"image/png", 90, true, nullptr);
+    converting = false;
+    editor.join();
+    EXPECT_TRUE(refusals.empty()) << refusals.size() << " of " << saves
+                                  << " saves refused, the first with error " << refusals.front();
+    EXPECT_EQ(ReadBytes(input), picture) << "the editor's last save is not whole";
+    if (placement == Placement::Placed) {
+        EXPECT_EQ(DecodedSize(dir / L"out.png"), size);
+    }
+    EXPECT_FALSE(AnyTemporaryFileIn(dir.path()));
+    std::printf("%d saves during the conversion, which %s\n", saves,
+                placement == Placement::Placed ? "converted" : "failed");
 }
 
 // The hostile runs expect a failure from every breaker whose fault is certain: each must fail

@@ -232,7 +232,7 @@ std::vector<HostileFolder> Folders() {
     // the latter's output has 400.
     const std::wstring input300 = RelativePathOfLength(60, 300, L"in300.png");
     const std::wstring input383 = RelativePathOfLength(60, 383, L"in383.png");
-    folders.push_back({"long paths, a folder listed only by path and a file that cannot be mapped",
+    folders.push_back({"long paths and a folder listed only by path",
                        false,
                        [input300, input383](const TempDir& base) {
                            std::wstring source = SourceOfLength(base, L"windows", 60);
@@ -240,15 +240,12 @@ std::vector<HostileFolder> Folders() {
                            ImageAt(source, input383);
                            ImageAt(source, std::wstring(kRefusesListing) + L"\\a.png");
                            ImageAt(source, std::wstring(kRefusesListing) + L"\\sub\\b.png");
-                           ImageAt(source, std::wstring(kUnmappable) + L".png");
                            return source;
                        },
                        {{input300, '+'},
                         {input383, '+'},
                         {std::wstring(kRefusesListing) + L"\\a.png", '+'},
-                        {std::wstring(kRefusesListing) + L"\\sub\\b.png", '+'},
-                        // Without a view of its bytes no guard could look at it first.
-                        {std::wstring(kUnmappable) + L".png", 'x'}},
+                        {std::wstring(kRefusesListing) + L"\\sub\\b.png", '+'}},
                        {},
                        nullptr});
     // An earlier run's output is an input whose output is itself: with overwrite on it must
@@ -266,6 +263,24 @@ std::vector<HostileFolder> Folders() {
                        {},
                        nullptr,
                        false});
+    // An output path that an earlier run, or the same one, made a folder for a subfolder of
+    // that name: no output is there to skip for, and the save fails.
+    for (bool overwrite : {false, true})
+        folders.push_back({overwrite ? "a folder at an output path, overwrite on"
+                                     : "a folder at an output path, overwrite off",
+                           overwrite,
+                           [](const TempDir& base) {
+                               std::wstring source = base / L"folder-output";
+                               MakeDir(source);
+                               Image(source + L"\\pic.png");
+                               ImageAt(source, L"pic.bmp\\in.png");
+                               MakeDir(OutputRootFor(source));
+                               MakeDir(OutputRootFor(source) + L"\\pic.bmp");
+                               return source;
+                           },
+                           {{L"pic.png", 'x'}, {L"pic.bmp\\in.png", '+'}},
+                           {},
+                           nullptr});
     if (LargeRun() && RunningUnderWine()) folders.push_back(DeepFolder(2000));
     return folders;
 }

@@ -43,6 +43,18 @@ while read -r dll; do
     printf '%s\n' "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$allowed" || fail "Vorandel.exe imports $dll"
 done <<<"$imports"
 echo "imports: $(echo $imports)"
+# A program without a manifest gets comctl32 5.82, which on some architectures (ARM64) does not
+# give every function it has by name: only those it exports by name everywhere may be imported.
+comctl32_allowed='^(InitCommonControlsEx|InitCommonControls)$'
+comctl32=$("$objdump" -p "$root/Vorandel.exe" |
+    awk 'tolower($0) ~ /dll name: comctl32\.dll/ {on = 1; next} /^[[:space:]]*$/ {on = 0}
+         on && $1 ~ /^[0-9a-f]+$/ {print (NF >= 3 ? $3 : "ordinal-" $2)}')
+[ -n "$comctl32" ] || fail "objdump found no comctl32 imports"
+while read -r function; do
+    printf '%s\n' "$function" | grep -Eq "$comctl32_allowed" ||
+        fail "Vorandel.exe imports $function from comctl32, which 5.82 does not export everywhere"
+done <<<"$comctl32"
+echo "from comctl32: $(echo $comctl32)"
 # The program carries no resources at all.
 if "$objdump" -h "$root/Vorandel.exe" | grep -q '\.rsrc'; then fail "Vorandel.exe has a resource section"; fi
 

@@ -6,11 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 namespace {
 
 const std::wstring kOutputFolder = L"converted_images\\";
+
+// When the file at path was last written; 0 when nothing is there.
+unsigned long long LastWritten(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+           data.ftLastWriteTime.dwLowDateTime;
+}
 
 }  // namespace
 
@@ -50,6 +59,8 @@ std::vector<char> CheckRunInvariants(const RunRecord& run) {
 
     // Outputs by their names as Windows compares them: two sources may claim one output.
     std::set<std::wstring> written;  // what the "✓" lines claim
+    // Each output, by its name as Windows compares it, and its input, by its last "✓" line.
+    std::map<std::wstring, std::pair<std::wstring, std::wstring>> writtenFrom;
     std::set<std::wstring> failed;
     size_t converted = 0;
     for (size_t i = 0; matched && i < total; ++i) {
@@ -62,6 +73,7 @@ std::vector<char> CheckRunInvariants(const RunRecord& run) {
             marks.push_back('+');
             ++converted;
             written.insert(Lower(output));
+            writtenFrom[Lower(where)] = {where, file};
             EXPECT_NE(DecodedSize(where), ImageSize{}) << "undecodable " << output;
         } else if (line == FileLine(FileOutcome::Failed, file)) {
             marks.push_back('x');
@@ -80,6 +92,13 @@ std::vector<char> CheckRunInvariants(const RunRecord& run) {
     }
 
     std::set<std::wstring> changedByTest(run.changedByTest.begin(), run.changedByTest.end());
+    // Each output is dated as its original was last written (the only date Wine sets).
+    for (const auto& [name, claim] : writtenFrom) {
+        const auto& [output, input] = claim;
+        if (changedByTest.count(input)) continue;
+        EXPECT_EQ(LastWritten(output), LastWritten(run.source + L"\\" + input))
+            << "not dated as its original: " << output;
+    }
     for (const auto& [path, bytes] : run.before) {
         if (path.rfind(kOutputFolder, 0) == 0 || changedByTest.count(path)) continue;
         auto now = run.after.find(path);

@@ -26,7 +26,7 @@ struct RunRecord {
 };
 
 // One line per listed file in list order, a summary that counts the "✓" lines, every
-// "✓" output present and decodable, every "跳过" output present, no "✗" output new or
+// "✓" output present, decodable and last written when its input was, every "跳过" output present, no "✗" output new or
 // changed, no temporary file, no source file changed and nothing written outside
 // converted_images. Returns each file's mark ('+' converted, 'x' failed, 's' skipped) in
 // list order, or none when the lines do not match the list.

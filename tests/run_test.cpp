@@ -7,6 +7,7 @@
 #include "hostile_files.h"
 #include "output_paths.h"
 #include "test_support.h"
+#include "main_window.h"
 
 #include <commctrl.h>
 
@@ -511,6 +512,20 @@ std::wstring HelperPath() {
     return self.substr(0, self.rfind(L'\\') + 1) + L"vorandel_run_driver.exe";
 }
 
+// The real program, started by the driver with arguments; its process and thread handles.
+bool StartProgram(const std::wstring& arguments, KernelHandle& process, KernelHandle& thread) {
+    std::wstring commandLine = L"\"" + HelperPath() + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &created))
+        return false;
+    process.reset(created.hProcess);
+    thread.reset(created.hThread);
+    return true;
+}
+
 struct CloseMoment {
     const char* what;
     std::wstring closeAt;  // the driver's words for when to close
@@ -553,21 +568,14 @@ TEST(ProgramClose, EndsCleanlyAtEveryMoment) {
         SCOPED_TRACE(moment.what);
         TempDir dir;
         moment.makeFolder(dir);
-        std::wstring commandLine = L"\"" + HelperPath() + L"\" close \"" + dir.path() + L"\" " +
-                                   moment.closeAt;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process));
+        KernelHandle process, thread;
+        ASSERT_TRUE(StartProgram(L"close \"" + dir.path() + L"\" " + moment.closeAt, process, thread));
         // Half the worker's time limit for one file: a close that waited for the stuck
         // decoder would take all of it.
-        DWORD waited = WaitForSingleObject(process.hProcess, 30000);
+        DWORD waited = WaitForSingleObject(process.get(), 30000);
         DWORD exitCode = 1;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        GetExitCodeProcess(process.get(), &exitCode);
+        if (waited != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
         ASSERT_EQ(waited, WAIT_OBJECT_0) << "the program did not end";
         EXPECT_EQ(exitCode, 0u);
 
@@ -583,6 +591,94 @@ TEST(ProgramClose, EndsCleanlyAtEveryMoment) {
         } else {
             EXPECT_TRUE(outputs.empty());
         }
+    }
+}
+
+// The temporary files in folder.
+std::vector<std::wstring> TemporaryFilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const std::wstring& name : ListFiles(folder))
+        if (name.find(L".tmp") != std::wstring::npos) names.push_back(name);
+    return names;
+}
+
+struct Ending {
+    const char* what;
+    bool endSession;  // log-off first: the session's messages, after which Windows may end it
+    bool killProgram;
+    bool killWorker;
+};
+
+// Windows may end the program at any moment, in the middle of a file: End task, log-off or
+// shut-down, a crash; and the codec worker may die on its own. Whatever is ended, no temporary
+// file may stay and no output may be cut short.
+TEST(ProgramEnded, LeavesNoTemporaryFileWhateverIsEndedMidFile) {
+    const Ending endings[] = {
+        {"the program and its worker killed", false, true, true},
+        {"the program killed", false, true, false},
+        {"the worker killed", false, false, true},
+        {"the session ended, then the program killed", true, true, false},
+    };
+    // Large pictures, so that each takes the worker seconds.
+    constexpr int kPictures = 4;
+    const ImageSize size{2400, 1800};
+    TempDir pictures;
+    SaveTestImage(pictures / L"0.png", L"image/png", size.width, size.height);
+    for (int i = 1; i < kPictures; ++i)
+        ASSERT_TRUE(CopyFileW((pictures / L"0.png").c_str(),
+                              (pictures / (std::to_wstring(i) + L".png")).c_str(), TRUE));
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.what);
+        TempDir dir;
+        for (int i = 0; i < kPictures; ++i) {
+            const std::wstring name = std::to_wstring(i) + L".png";
+            ASSERT_TRUE(CopyFileW((pictures / name).c_str(), (dir / name).c_str(), TRUE));
+        }
+        const std::wstring outputs = dir / L"converted_images";
+        KernelHandle program, thread;
+        // Closed by the driver only on its last file, when it was not ended before.
+        ASSERT_TRUE(StartProgram(L"close \"" + dir.path() + L"\" file " + std::to_wstring(kPictures),
+                                 program, thread));
+        // The middle of the second file: its temporary output is there, and the worker that
+        // converted the first has it. (Not the first file: a worker the program has started but
+        // not yet let run survives the program under Wine, though not on Windows.)
+        KernelHandle worker;
+        while (!worker && WaitForSingleObject(program.get(), 1) == WAIT_TIMEOUT) {
+            std::vector<DWORD> workers = ChildProcesses(GetProcessId(program.get()));
+            const std::vector<std::wstring> temporaries = TemporaryFilesIn(outputs);
+            if (workers.size() == 1 && temporaries.size() == 1 &&
+                ListFiles(outputs).size() == 2)
+                worker.reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, workers[0]));
+        }
+        ASSERT_TRUE(worker) << "the program ended before its second file";
+
+        if (ending.endSession) {
+            HWND window = FindMainWindow(GetProcessId(program.get()));
+            ASSERT_NE(window, nullptr);
+            DWORD_PTR answer = 0;
+            ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                            SMTO_NORMAL, 60000, &answer));
+            EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the program kept Windows from ending";
+            ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF,
+                                            SMTO_NORMAL, 60000, &answer));
+            // From here Windows may end the program at once: it has ended its work already.
+            EXPECT_EQ(WaitForSingleObject(worker.get(), 0), WAIT_OBJECT_0) << "the worker still runs";
+            EXPECT_TRUE(TemporaryFilesIn(outputs).empty()) << "a temporary file is left";
+        }
+        if (ending.killWorker) TerminateProcess(worker.get(), 1);
+        if (ending.killProgram) TerminateProcess(program.get(), 1);
+        // Bounds for a program that hangs, far above what either takes.
+        ASSERT_EQ(WaitForSingleObject(program.get(), 120000), WAIT_OBJECT_0) << "the program did not end";
+        ASSERT_EQ(WaitForSingleObject(worker.get(), 120000), WAIT_OBJECT_0) << "the worker did not end";
+        DWORD exitCode = 1;
+        GetExitCodeProcess(program.get(), &exitCode);
+        if (!ending.killProgram) {
+            EXPECT_EQ(exitCode, 0u);
+        }
+
+        EXPECT_EQ(TemporaryFilesIn(outputs), std::vector<std::wstring>{}) << "left behind";
+        for (const std::wstring& output : ListFiles(outputs))
+            EXPECT_EQ(DecodedSize(outputs + L"\\" + output), size) << output << " is cut short";
     }
 }
 

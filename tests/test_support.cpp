@@ -207,13 +207,13 @@ uint32_t Crc32(const std::string& bytes) {
 }
 
 Pixels DecodePixels(const std::wstring& path) {
-    MappedFile file(path);
+    InputFile file(path, kMaxFileBytes);
     ImagePtr image = LoadImageFile(file);
     return image ? ReadPixels(image.get()) : Pixels{};
 }
 
 ImageSize DecodedSize(const std::wstring& path) {
-    MappedFile file(path);
+    InputFile file(path, kMaxFileBytes);
     ImagePtr image = LoadImageFile(file);
     return image ? SizeOf(image.get()) : ImageSize{};
 }
@@ -355,14 +355,14 @@ SIZE_T PeakMemory() {
     return std::max(counters.PeakPagefileUsage, counters.PeakWorkingSetSize);
 }
 
-std::vector<DWORD> ChildProcesses() {
+std::vector<DWORD> ChildProcesses(DWORD parent) {
     std::vector<DWORD> children;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return children;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == GetCurrentProcessId()) children.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
     CloseHandle(snapshot);
     return children;
 }

@@ -112,8 +112,8 @@ DWORD CountOpenHandles();
 // The most memory this process has had in use at once.
 SIZE_T PeakMemory();
 
-// The processes this one has started, as the platform lists them.
-std::vector<DWORD> ChildProcesses();
+// The processes that parent (this one unless given) has started, as the platform lists them.
+std::vector<DWORD> ChildProcesses(DWORD parent = GetCurrentProcessId());
 
 // A tree of 100,000 entries at source: 100 folders of 1,000 files, every 50th a PNG.
 void MakeLargeTree(const std::wstring& source);

@@ -43,11 +43,11 @@ ImagePtr Copy(GpImage* image) {
     return ImagePtr(copy);
 }
 
-// The decoder over a whole file, as the codec hands it a mapped view.
+// The decoder over a whole file, as the codec hands it the file's bytes.
 GpStatus LoadWebPBitmap(const std::wstring& path, GpBitmap** bitmap,
                         unsigned long long maxPixels = kMaxPixels) {
     *bitmap = nullptr;
-    MappedFile file(path);
+    InputFile file(path, kMaxFileBytes);
     if (!file.valid()) return Win32Error;
     return ::LoadWebPBitmap(file.data(), file.size(), bitmap, maxPixels);
 }

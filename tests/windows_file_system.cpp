@@ -1,6 +1,7 @@
 #include "windows_file_system.h"
 
 #include "file_calls.h"
+#include "resources.h"
 
 #include <cstring>
 #include <cwchar>
@@ -18,12 +19,62 @@ bool TooLong(const wchar_t* path, size_t limit) {
            std::wcsncmp(path, L"\\\\.\\", 4) != 0 && std::wcslen(path) >= limit;
 }
 
-bool Holds(HANDLE file, const wchar_t* marker) {
+std::wstring FinalPath(HANDLE file) {
     std::vector<wchar_t> path(32768);
     DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
                                              FILE_NAME_NORMALIZED);
-    return length > 0 && length < path.size() &&
-           std::wstring(path.data(), length).find(marker) != std::wstring::npos;
+    return length > 0 && length < path.size() ? std::wstring(path.data(), length) : L"";
+}
+
+// The host's name of path under Wine; empty elsewhere, where Windows refuses by itself.
+std::string HostName(const std::wstring& path) {
+    using ToHost = char*(CDECL*)(LPCWSTR);
+    static const auto toHost = reinterpret_cast<ToHost>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = toHost && !path.empty() ? toHost(path.c_str()) : nullptr;
+    if (name == nullptr) return {};
+    std::string host = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return host;
+}
+
+std::string ReadWhole(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (file.valid() && ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    return bytes;
+}
+
+// Whether some process has a view of the file at path (an empty file has none). Each line of
+// a process's maps ends with the host name of what it maps.
+bool MappedAnywhere(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0))
+        return false;
+    const std::string host = HostName(path);
+    if (host.empty()) return false;
+    const std::string line = " " + host + "\n";
+    WIN32_FIND_DATAW process;
+    SearchHandle processes(FindFirstFileW(L"Z:\\proc\\*", &process));
+    if (!processes.valid()) return false;
+    do {
+        if (process.cFileName[0] < L'1' || process.cFileName[0] > L'9') continue;
+        const std::string maps =
+            ReadWhole(std::wstring(L"Z:\\proc\\") + process.cFileName + L"\\maps");
+        if (maps.find(line) != std::string::npos) return true;
+    } while (FindNextFileW(processes.get(), &process));
+    return false;
+}
+
+bool RefusedAsMapped(const std::wstring& path) {
+    if (!MappedAnywhere(path)) return false;
+    SetLastError(ERROR_USER_MAPPED_FILE);
+    return true;
 }
 
 HANDLE WINAPI PlayedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -32,6 +83,9 @@ HANDLE WINAPI PlayedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURI
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && path != nullptr &&
+        RefusedAsMapped(path))
+        return INVALID_HANDLE_VALUE;
     return CreateFileW(path, access, share, security, disposition, flags, model);
 }
 
@@ -60,6 +114,10 @@ HANDLE WINAPI PlayedFindFirstFile(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPV
     return FindFirstFileExW(pattern, level, found, search, filter, flags);
 }
 
+bool Holds(HANDLE file, const wchar_t* marker) {
+    return FinalPath(file).find(marker) != std::wstring::npos;
+}
+
 BOOL WINAPI PlayedGetFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
     if (!GetFileInformationByHandle(file, info)) return FALSE;
     if (Holds(file, kNumbersNoFile)) info->nFileIndexHigh = info->nFileIndexLow = 0;
@@ -85,17 +143,12 @@ BOOL WINAPI PlayedSetFileInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind
             SetLastError(ERROR_PATH_NOT_FOUND);
             return FALSE;
         }
+        if (rename->ReplaceIfExists && RefusedAsMapped(target)) return FALSE;
     }
+    if (kind == FileDispositionInfo && static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile &&
+        RefusedAsMapped(FinalPath(file)))
+        return FALSE;
     return SetFileInformationByHandle(file, kind, info, size);
-}
-
-HANDLE WINAPI PlayedCreateFileMapping(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protection,
-                                DWORD sizeHigh, DWORD sizeLow, LPCWSTR name) {
-    if (Holds(file, kUnmappable)) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
-    return CreateFileMappingW(file, security, protection, sizeHigh, sizeLow, name);
 }
 
 }  // namespace
@@ -104,5 +157,5 @@ void PlayWindowsFileSystem() {
     g_fileCalls = {PlayedCreateFile,         PlayedCreateDirectory,
                    PlayedGetFileAttributes,  PlayedFindFirstFile,
                    PlayedGetFileInformation, PlayedGetFileInformationEx,
-                   PlayedSetFileInformation, PlayedCreateFileMapping};
+                   PlayedSetFileInformation};
 }

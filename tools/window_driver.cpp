@@ -12,6 +12,7 @@
 #include "codec.h"
 #include "controls.h"
 #include "resources.h"
+#include "main_window.h"
 #include "window.h"
 
 #include <commctrl.h>
@@ -134,26 +135,6 @@ void PrintNewLines(int& printed) {
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-HWND FindMainWindow(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        HWND found;
-    } search{processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (owner != s->processId || wcscmp(name, kMainWindowClass) != 0) return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 // The folder picker: a visible dialog owned by the main window.

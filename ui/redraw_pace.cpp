@@ -2,12 +2,16 @@
 
 #include "controls.h"
 
-#include <commctrl.h>
-
 namespace {
 
 constexpr UINT_PTR kPaceTimer = 1;
-constexpr UINT_PTR kSubclassId = 1;
+
+// The controls' own procedures, which the paced ones hand every message on to. Subclassed
+// through user32 alone: comctl32 version 5.82, which a program without a manifest gets, does
+// not export its subclassing functions on every architecture.
+WNDPROC g_logListProc = nullptr;
+WNDPROC g_progressProc = nullptr;
+WNDPROC g_startProc = nullptr;
 
 bool g_paced = false;
 // The run changed the control since it was last drawn.
@@ -32,21 +36,21 @@ void CALLBACK OnPaceTick(HWND, UINT, UINT_PTR, DWORD) {
 // platform's default handling of WM_SETREDRAW), so that the control changes but draws
 // nothing; the next tick draws it. Everything else, the user's scrolling and the
 // repainting of an uncovered window among it, is handled as always.
-LRESULT CarryOut(HWND control, UINT message, WPARAM wParam, LPARAM lParam, bool& changed) {
+LRESULT CarryOut(WNDPROC own, HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                 bool& changed) {
     if (!g_paced || !InSendMessage() || !IsWindowVisible(control))
-        return DefSubclassProc(control, message, wParam, lParam);
+        return CallWindowProcW(own, control, message, wParam, lParam);
     changed = true;
     DefWindowProcW(control, WM_SETREDRAW, FALSE, 0);
-    LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+    LRESULT result = CallWindowProcW(own, control, message, wParam, lParam);
     DefWindowProcW(control, WM_SETREDRAW, TRUE, 0);
     return result;
 }
 
-LRESULT CALLBACK PacedLogList(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                              DWORD_PTR) {
+LRESULT CALLBACK PacedLogList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
     // Reading the list draws nothing.
     if (message == LB_GETCOUNT) {
-        LRESULT count = DefSubclassProc(list, message, wParam, lParam);
+        LRESULT count = CallWindowProcW(g_logListProc, list, message, wParam, lParam);
         // An emptied list gets no scrolling step.
         if (count <= 0) g_lineHalfAdded = false;
         return count;
@@ -55,12 +59,11 @@ LRESULT CALLBACK PacedLogList(HWND list, UINT message, WPARAM wParam, LPARAM lPa
         if (message == LB_ADDSTRING) g_lineHalfAdded = true;
         if (message == LB_SETTOPINDEX) g_lineHalfAdded = false;
     }
-    return CarryOut(list, message, wParam, lParam, g_logChanged);
+    return CarryOut(g_logListProc, list, message, wParam, lParam, g_logChanged);
 }
 
-LRESULT CALLBACK PacedProgress(HWND progress, UINT message, WPARAM wParam, LPARAM lParam,
-                               UINT_PTR, DWORD_PTR) {
-    return CarryOut(progress, message, wParam, lParam, g_progressChanged);
+LRESULT CALLBACK PacedProgress(HWND progress, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CarryOut(g_progressProc, progress, message, wParam, lParam, g_progressChanged);
 }
 
 void BeginPacing(HWND window) {
@@ -77,8 +80,7 @@ void EndPacing(HWND window) {
     OnPaceTick(window, WM_TIMER, kPaceTimer, 0);
 }
 
-LRESULT CALLBACK StartButton(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                             DWORD_PTR) {
+LRESULT CALLBACK StartButton(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_ENABLE) {
         if (wParam) {
             EndPacing(GetParent(button));
@@ -86,14 +88,20 @@ LRESULT CALLBACK StartButton(HWND button, UINT message, WPARAM wParam, LPARAM lP
             BeginPacing(GetParent(button));
         }
     }
-    return DefSubclassProc(button, message, wParam, lParam);
+    return CallWindowProcW(g_startProc, button, message, wParam, lParam);
+}
+
+// Puts paced in the place of control's procedure; the one it replaces.
+WNDPROC Subclass(HWND control, WNDPROC paced) {
+    return reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(paced)));
 }
 
 }  // namespace
 
 void PaceRedrawDuringRuns(HWND window) {
     g_paced = false;
-    SetWindowSubclass(g_hLogList, PacedLogList, kSubclassId, 0);
-    SetWindowSubclass(g_hProgress, PacedProgress, kSubclassId, 0);
-    SetWindowSubclass(GetDlgItem(window, IDC_START), StartButton, kSubclassId, 0);
+    g_logListProc = Subclass(g_hLogList, PacedLogList);
+    g_progressProc = Subclass(g_hProgress, PacedProgress);
+    g_startProc = Subclass(GetDlgItem(window, IDC_START), StartButton);
 }

@@ -1,5 +1,7 @@
 #include "window.h"
 
+#include "app.h"
+#include "codec_worker.h"
 #include "commands.h"
 #include "controls.h"
 #include "formats.h"
@@ -110,6 +112,20 @@ LRESULT OnDestroy() {
     return 0;
 }
 
+// Windows asks whether the session may end: it may, as the window may always be closed.
+LRESULT OnQueryEndSession() { return TRUE; }
+
+// The session ends at log-off or shut-down, and Windows may end the program as soon as this
+// returns: so it ends here, as it does when its window is closed, the file in the codec worker
+// given its short grace.
+LRESULT OnEndSession(HWND window, WPARAM ending) {
+    if (!ending) return 0;
+    DestroyWindow(window);
+    WaitForRun();
+    EndCodecWorker();
+    return 0;
+}
+
 }  // namespace
 
 void AppendLog(const std::wstring& line) {
@@ -128,6 +144,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return OnHScroll(lParam);
     case WM_DESTROY:
         return OnDestroy();
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession();
+    case WM_ENDSESSION:
+        return OnEndSession(window, wParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

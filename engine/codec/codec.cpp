@@ -37,7 +37,7 @@ ImagePtr LoadCopy(const std::vector<uint8_t>& bytes) {
 }
 
 // A GIF without any colour table, decoded from a copy in memory that has one.
-ImagePtr LoadPaletteLessGif(const MappedFile& input) {
+ImagePtr LoadPaletteLessGif(const InputFile& input) {
     if (input.size() > kMaxFileBytes) return nullptr;
     std::vector<uint8_t> gif(input.data(), input.data() + input.size());
     AddGreyPalette(gif);
@@ -46,7 +46,7 @@ ImagePtr LoadPaletteLessGif(const MappedFile& input) {
 
 // An icon's largest picture alone, as each platform's decoder takes another one of several.
 // A PNG picture is decoded as the PNG file it is.
-ImagePtr LoadLargestIconPicture(const MappedFile& input) {
+ImagePtr LoadLargestIconPicture(const InputFile& input) {
     std::optional<IconPicture> largest =
         LargestIconPicture(ReadIconPictures(input.data(), input.size()));
     if (!largest || largest->size > kMaxFileBytes) return nullptr;
@@ -56,7 +56,7 @@ ImagePtr LoadLargestIconPicture(const MappedFile& input) {
 
 // Decoders allocate what the headers declare, so a picture too large to hold is refused on
 // its headers alone, and so is one of a known format whose size cannot be read.
-bool DeclaresTooLarge(const MappedFile& input) {
+bool DeclaresTooLarge(const InputFile& input) {
     uint64_t width = 0;
     uint64_t height = 0;
     switch (ReadDeclaredSize(input.data(), input.size(), width, height)) {
@@ -71,7 +71,7 @@ bool DeclaresTooLarge(const MappedFile& input) {
 }
 
 // A CMYK JPEG through the CMYK profile it carries; null for any other file.
-ImagePtr LoadProfiledCmykJpeg(const MappedFile& input) {
+ImagePtr LoadProfiledCmykJpeg(const InputFile& input) {
     if (input.size() < 2 || input.data()[0] != 0xFF || input.data()[1] != 0xD8) return nullptr;
     std::string icc = ReadMetadata(input.data(), input.size()).icc;
     return DescribesCmykPixels(icc) ? LoadCmykJpeg(input.data(), input.size(), icc) : nullptr;
@@ -129,8 +129,8 @@ PhotoMetadata ReadCarriedMetadata(const uint8_t* data, size_t size) {
     return metadata;
 }
 
-// A file that could not be mapped fails here: the guards below would see no bytes.
-ImagePtr LoadImageFile(const MappedFile& input) {
+// A file that could not be read fails here: the guards below would see no bytes.
+ImagePtr LoadImageFile(const InputFile& input) {
     if (!input.valid() || DeclaresTooLarge(input)) return nullptr;
     if (LacksGifPalette(input.data(), input.size())) return LoadPaletteLessGif(input);
     if (IsIcon(input.data(), input.size())) return LoadLargestIconPicture(input);
@@ -182,9 +182,8 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality) {
 
 bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
                       int quality, const std::function<void(unsigned long long pixels)>& decoded) {
-    // A view of the whole input: the parsers below touch only the pages they read. It outlives
-    // the frames, which GDI+ may go on reading from it.
-    MappedFile input(inputPath);
+    // The whole input in memory. It outlives the frames, which GDI+ may go on reading from it.
+    InputFile input(inputPath, kMaxFileBytes);
     FrameReader frames;
     if (!OpenFrames(input, frames)) return false;
     if (decoded) decoded(frames.pixels);
@@ -218,7 +217,11 @@ bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::w
                           MetadataForOutput(metadata, writer.width, writer.height));
         if (!WriteAll(output, writer.encoded.data(), writer.encoded.size())) return false;
     }
-    return FlushFileBuffers(output) != FALSE;
+    if (!FlushFileBuffers(output)) return false;
+    // The output keeps its original's dates, by which photo libraries and Explorer sort; a
+    // file system that keeps other dates still has the picture.
+    SetFileDates(output, input.dates());
+    return true;
 }
 
 bool ConvertImageFile(const std::wstring& inputPath, const std::wstring& outputPath,

@@ -10,12 +10,12 @@
 #include <optional>
 #include <string>
 
-class MappedFile;
+class InputFile;
 
-// Decodes any input Vorandel takes from a view of the whole file, which must outlive the
+// Decodes any input Vorandel takes from the whole file in memory, which must outlive the
 // picture: what GDI+ makes a bitmap of, WebP, and metafiles (drawn on white). Null when the
 // file cannot be decoded.
-ImagePtr LoadImageFile(const MappedFile& input);
+ImagePtr LoadImageFile(const InputFile& input);
 
 // The container of an output format that holds metadata; none for BMP and GIF.
 std::optional<MetadataContainer> MetadataContainerOf(const std::wstring& mimeType);
@@ -35,8 +35,8 @@ void FillQualityParameters(EncoderParameters& params, ULONG& quality);
 // Decodes inputPath and writes it in the format of mimeType at quality into output, a file
 // open for reading and writing, from its current position; true when all of it is there and
 // on disk. decoded, when given, is told the picture's pixel count once the input is decoded
-// and the rest is the encoder's work. GDI+ never gets a path: it reads from a view of the
-// input and writes through the handle.
+// and the rest is the encoder's work. GDI+ never gets a path: it reads from the input's bytes
+// and writes through the handle. The output is given the input's dates.
 bool ConvertImageInto(const std::wstring& inputPath, HANDLE output, const std::wstring& mimeType,
                       int quality,
                       const std::function<void(unsigned long long pixels)>& decoded = {});

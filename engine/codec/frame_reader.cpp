@@ -114,7 +114,7 @@ bool OpenWebP(const uint8_t* data, size_t size, FrameReader& reader) {
 }
 
 // A TIFF's pages, told apart by GDI+; together within the bounds by their directories.
-void OpenPages(const MappedFile& input, FrameReader& reader) {
+void OpenPages(const InputFile& input, FrameReader& reader) {
     GUID pages = FrameDimensionPage;
     UINT count = 0;
     if (GdipImageGetFrameCount(reader.image.get(), &pages, &count) != Ok || count < 2) return;
@@ -141,7 +141,7 @@ ImagePtr CopyOfPage(GpImage* image) {
 
 }  // namespace
 
-bool OpenFrames(const MappedFile& input, FrameReader& reader) {
+bool OpenFrames(const InputFile& input, FrameReader& reader) {
     reader = FrameReader{};
     if (!input.valid()) return false;
     if (OpenGif(input.data(), input.size(), reader) || OpenWebP(input.data(), input.size(), reader))

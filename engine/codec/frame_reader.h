@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <vector>
 
-class MappedFile;
+class InputFile;
 
 enum class FrameKind {
     Still,      // one picture
@@ -36,7 +36,7 @@ struct FrameReader {
 
 // Opens the input, which must outlive the reader, at its first frame; false when it cannot
 // be decoded or its frames together are more than kMaxFramePixels (picture.h).
-bool OpenFrames(const MappedFile& input, FrameReader& reader);
+bool OpenFrames(const InputFile& input, FrameReader& reader);
 
 // The next frame as a bitmap of its own, with how long an animation shows it (0 otherwise).
 // The last frame to be read may be the decoded picture itself, so that a still is never

@@ -85,18 +85,23 @@ ImagePtr PlayOnWhite(GpMetafile* metafile, UINT width, UINT height) {
     SelectObject(dc.get(), previous);
     if (!played) return nullptr;
 
-    // A copy GDI+ owns: the canvas goes when this returns.
-    GpBitmap* view = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
-                                  static_cast<INT>(width * 4), PixelFormat32bppRGB,
-                                  static_cast<BYTE*>(bits), &view) != Ok)
-        return nullptr;
-    ImagePtr viewOwner(view);
+    // Copied into pixels GDI+ owns: the canvas goes when this returns, and on Windows a
+    // bitmap made over it, and every clone of that one, would go on reading it.
     GpBitmap* copy = nullptr;
-    if (GdipCloneBitmapAreaI(0, 0, static_cast<INT>(width), static_cast<INT>(height),
-                             PixelFormat32bppRGB, view, &copy) != Ok)
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                  PixelFormat32bppRGB, nullptr, &copy) != Ok)
         return nullptr;
-    return ImagePtr(copy);
+    ImagePtr result(copy);
+    const auto* rows = static_cast<const BYTE*>(bits);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (UINT top = 0; top < height; top += kBandRows) {
+        BitmapBitsLock band(copy, Band(top, width, height), ImageLockModeWrite,
+                            PixelFormat32bppRGB);
+        if (!band.locked()) return nullptr;
+        for (UINT y = 0; y < band.data().Height; ++y)
+            std::memcpy(band.row(y), rows + (top + y) * rowBytes, rowBytes);
+    }
+    return result;
 }
 
 // How to turn a picture so that it stands as EXIF orientation 1..8 says: a clockwise

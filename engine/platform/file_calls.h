@@ -12,7 +12,6 @@ struct FileCalls {
     decltype(&GetFileInformationByHandle) getFileInformation;
     decltype(&GetFileInformationByHandleEx) getFileInformationEx;
     decltype(&SetFileInformationByHandle) setFileInformation;
-    decltype(&CreateFileMappingW) createFileMapping;
 };
 
 extern FileCalls g_fileCalls;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 FileCalls g_fileCalls = {CreateFileW,
@@ -15,8 +16,7 @@ FileCalls g_fileCalls = {CreateFileW,
                          FindFirstFileExW,
                          GetFileInformationByHandle,
                          GetFileInformationByHandleEx,
-                         SetFileInformationByHandle,
-                         CreateFileMappingW};
+                         SetFileInformationByHandle};
 
 namespace {
 
@@ -83,6 +83,19 @@ void ListFolderByPath(const std::wstring& path,
     } while (FindNextFileW(search.get(), &found));
 }
 
+FileDates DatesOf(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!g_fileCalls.getFileInformationEx(file, FileBasicInfo, &basic, sizeof basic)) return {};
+    return {basic.CreationTime.QuadPart, basic.LastWriteTime.QuadPart};
+}
+
+// Marks the open file for deletion when its last handle closes, or takes the mark back.
+bool MarkForDeletion(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{remove};
+    return g_fileCalls.setFileInformation(file, FileDispositionInfo, &disposition,
+                                          sizeof disposition) != 0;
+}
+
 }  // namespace
 
 FileHandle OpenForReading(const std::wstring& path) {
@@ -139,26 +152,38 @@ void ListFolder(HANDLE folder, const std::wstring& path,
     if (!listed && RefusesListingClass(GetLastError())) ListFolderByPath(path, each);
 }
 
-MappedFile::MappedFile(const std::wstring& path) : file_(OpenForReading(path)) {
+InputFile::InputFile(const std::wstring& path, unsigned long long maxBytes) {
+    FileHandle file = OpenForReading(path);
     LARGE_INTEGER size;
-    if (!file_.valid() || !GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0 ||
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes ||
         static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
         return;
-    // The platform maps no empty file.
-    if (size.QuadPart == 0) {
-        valid_ = true;
+    try {
+        bytes_.resize(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
         return;
     }
-    mapping_.reset(g_fileCalls.createFileMapping(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping_) return;
-    view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
-    if (view_ == nullptr) return;
-    size_ = static_cast<size_t>(size.QuadPart);
+    // What another program's save leaves meanwhile may be shorter: it ends at the file's end.
+    size_t done = 0;
+    while (done < bytes_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes_.size() - done, 1u << 24));
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes_.data() + done, chunk, &got, nullptr)) return;
+        if (got == 0) break;
+        done += got;
+    }
+    bytes_.resize(done);
+    dates_ = DatesOf(file.get());
     valid_ = true;
 }
 
-MappedFile::~MappedFile() {
-    if (view_ != nullptr) UnmapViewOfFile(view_);
+bool SetFileDates(HANDLE file, const FileDates& dates) {
+    // Zero leaves a date as it is.
+    FILE_BASIC_INFO basic{};
+    basic.CreationTime.QuadPart = dates.created;
+    basic.LastWriteTime.QuadPart = dates.written;
+    return g_fileCalls.setFileInformation(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size) {
@@ -177,7 +202,11 @@ TemporaryOutput::TemporaryOutput(const std::wstring& folder) {
         file_.reset(g_fileCalls.createFile(ExtendedPath(folder + L"\\" + NewTemporaryName()).c_str(),
                                            GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file_.valid()) return;
+        if (file_.valid()) {
+            // Should the mark not take, the owner still removes the file as it goes.
+            MarkForDeletion(file_.get(), true);
+            return;
+        }
         // A name still being deleted answers "access denied".
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
@@ -188,11 +217,7 @@ TemporaryOutput::TemporaryOutput(const std::wstring& folder) {
 TemporaryOutput::~TemporaryOutput() {
     if (!file_.valid()) return;
     // Removed through the held handle: opening it again by name could meet another's hold.
-    FILE_DISPOSITION_INFO remove{TRUE};
-    WhileHeld(std::wstring(), [&] {
-        return g_fileCalls.setFileInformation(file_.get(), FileDispositionInfo, &remove,
-                                              sizeof remove) != 0;
-    });
+    WhileHeld(std::wstring(), [&] { return MarkForDeletion(file_.get(), true); });
 }
 
 Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wstring& outputPath,
@@ -215,16 +240,33 @@ Placement TemporaryOutput::PlaceAt(const std::wstring& inputPath, const std::wst
     rename->RootDirectory = nullptr;
     rename->FileNameLength = nameBytes;
     std::memcpy(rename->FileName, target.data(), nameBytes);
+    const FileDates dates = DatesOf(file_.get());
     bool renamed = WhileHeld(target, [&] {
-        return g_fileCalls.setFileInformation(file_.get(), FileRenameInfo, rename,
-                                              static_cast<DWORD>(block.size())) != 0;
+        // A file marked for deletion takes no new name: the mark goes just before the rename,
+        // and comes back at once when the name is refused.
+        if (!MarkForDeletion(file_.get(), false)) return false;
+        if (g_fileCalls.setFileInformation(file_.get(), FileRenameInfo, rename,
+                                           static_cast<DWORD>(block.size())))
+            return true;
+        DWORD error = GetLastError();
+        MarkForDeletion(file_.get(), true);
+        SetLastError(error);
+        return false;
     });
     if (!renamed) {
         DWORD error = GetLastError();
-        return !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        // Only a file of that name is an output another program made meanwhile; a folder
+        // there is no output, and the file fails.
+        DWORD existing = ReadAttributes(outputPath);
+        return !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) &&
+                       existing != INVALID_FILE_ATTRIBUTES &&
+                       !(existing & FILE_ATTRIBUTE_DIRECTORY)
                    ? Placement::Exists
                    : Placement::Failed;
     }
+    // A name that was removed moments ago passes its creation date on to the file that takes
+    // it (file system tunnelling, on Windows): the output's own dates are given again.
+    SetFileDates(file_.get(), dates);
     file_.close();
     return Placement::Placed;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // An existing file opened for reading, shared with every other reader, writer and mover.
 FileHandle OpenForReading(const std::wstring& path);
@@ -35,28 +36,36 @@ FileHandle OpenFolder(const std::wstring& path);
 void ListFolder(HANDLE folder, const std::wstring& path,
                 const std::function<bool(const std::wstring& name, DWORD attributes)>& each);
 
-// A whole file mapped read-only into memory: a page is read from the file only when it is
-// touched, so a parser reads just what the structure points to. Others may go on reading,
-// writing, renaming and deleting the file meanwhile. A 0-byte file gives an empty view.
-class MappedFile {
-public:
-    explicit MappedFile(const std::wstring& path);
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+// When a file was made and when it was last written, in the platform's 100-ns units; 0
+// where the file system does not tell.
+struct FileDates {
+    long long created = 0;
+    long long written = 0;
+};
 
-    // False when the file could not be opened or mapped.
+// A whole input file read into memory, unless it is larger than maxBytes, and closed again.
+// It is never mapped: Windows refuses other programs' saves over a mapped file and its
+// deletion, so an editor or a sync client could not save the original while it converts.
+// Others may go on reading, writing, renaming and deleting the file while it is read.
+class InputFile {
+public:
+    InputFile(const std::wstring& path, unsigned long long maxBytes);
+
+    // False when the file could not be opened, read or held in memory, or is too large.
     bool valid() const { return valid_; }
-    const uint8_t* data() const { return static_cast<const uint8_t*>(view_); }
-    size_t size() const { return size_; }
+    const uint8_t* data() const { return bytes_.data(); }
+    size_t size() const { return bytes_.size(); }
+    // Its dates, read through the handle its bytes came through.
+    const FileDates& dates() const { return dates_; }
 
 private:
-    FileHandle file_;
-    KernelHandle mapping_;
-    void* view_ = nullptr;
-    size_t size_ = 0;
+    std::vector<uint8_t> bytes_;
+    FileDates dates_;
     bool valid_ = false;
 };
+
+// Gives the open file dates where they are known; false when the file system refuses.
+bool SetFileDates(HANDLE file, const FileDates& dates);
 
 // Writes all of bytes at the file's current position; false when any of it was not written.
 bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size);
@@ -64,8 +73,11 @@ bool WriteAll(HANDLE file, const uint8_t* bytes, size_t size);
 enum class Placement { Placed, Exists, Failed };
 
 // An output while it is written: a new file of a temporary name in the output's folder, held
-// open by this program until it has its final name. Others may only read it meanwhile, so no
-// scanner can keep it from being renamed or removed. Removed when its owner goes, unless placed.
+// open by this program until it has its final name. Others may at most read it meanwhile, so
+// no scanner can keep it from being renamed or removed. Marked for deletion from its creation
+// until it takes its name, so that the file system removes it with the last handle to it even
+// when this program or its codec worker is ended or crashes; removed when its owner goes,
+// unless placed.
 class TemporaryOutput {
 public:
     explicit TemporaryOutput(const std::wstring& folder);
@@ -79,8 +91,9 @@ public:
     HANDLE handle() const { return file_.get(); }
 
     // Gives the finished file the name outputPath through the held handle and closes it.
-    // Exists when replace is false and something has that name; Failed when the output would
-    // replace inputPath itself or a read-only file, or the name cannot be taken.
+    // Exists when replace is false and a file has that name; Failed when the output would
+    // replace inputPath itself or a read-only file, or the name cannot be taken (a folder of
+    // that name among the reasons).
     Placement PlaceAt(const std::wstring& inputPath, const std::wstring& outputPath, bool replace);
 
 private:

@@ -34,10 +34,15 @@ private:
 // GDI+ started for as long as this lives.
 class GdiplusSession {
 public:
+    // As version 2, which goes with the GDI+ 1.1 functions Vorandel calls and without which
+    // GDI+ keeps faults of 1.0 in its metafile drawing; as 1 where 2 is refused.
     GdiplusSession() {
-        GdiplusStartupInput input{};
-        input.GdiplusVersion = 1;
-        started_ = GdiplusStartup(&token_, &input, nullptr) == Ok;
+        for (UINT32 version : {2u, 1u}) {
+            StartupInput input;
+            input.base.GdiplusVersion = version;
+            started_ = GdiplusStartup(&token_, &input.base, nullptr) == Ok;
+            if (started_) return;
+        }
     }
     ~GdiplusSession() {
         if (started_) GdiplusShutdown(token_);
@@ -48,6 +53,13 @@ public:
     bool started() const { return started_; }
 
 private:
+    // The Windows SDK's GdiplusStartupInputEx, which mingw-w64 does not declare: version 2
+    // reads the startup parameters after the fields of version 1 (0: the defaults).
+    struct StartupInput {
+        GdiplusStartupInput base;
+        INT startupParameters = 0;
+    };
+
     ULONG_PTR token_ = 0;
     bool started_ = false;
 };
