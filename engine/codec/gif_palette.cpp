@@ -167,20 +167,11 @@ uint32_t MeanColour(const Sums& s) {
     return colour;
 }
 
-int Distance(uint32_t a, uint32_t b) {
-    int sum = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-        int d = Channel(a, axis) - Channel(b, axis);
-        sum += d * d;
-    }
-    return sum;
-}
-
 int16_t Nearest(const std::vector<uint32_t>& entries, uint32_t colour) {
     int16_t nearest = 0;
     int best = INT_MAX;
     for (size_t i = 0; i < entries.size(); ++i) {
-        int d = Distance(entries[i], colour);
+        int d = ColourDistance(entries[i], colour);
         if (d < best) {
             best = d;
             nearest = static_cast<int16_t>(i);
@@ -190,6 +181,15 @@ int16_t Nearest(const std::vector<uint32_t>& entries, uint32_t colour) {
 }
 
 }  // namespace
+
+int ColourDistance(uint32_t a, uint32_t b) {
+    int sum = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        int d = Channel(a, axis) - Channel(b, axis);
+        sum += d * d;
+    }
+    return sum;
+}
 
 ColourCount::ColourCount() : cells(size_t{1} << (3 * kCellBits)) {}
 

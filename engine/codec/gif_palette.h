@@ -54,5 +54,8 @@ struct GifPalette {
 // the pixels it stands for.
 GifPalette MakeGifPalette(ColourCount count);
 
+// The squared distance of two colours' red, green and blue.
+int ColourDistance(uint32_t a, uint32_t b);
+
 // The place in palette of the entry nearest to a colour, exact for the frame's own colours.
 uint8_t PaletteIndex(GifPalette& palette, uint32_t argb);

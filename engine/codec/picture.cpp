@@ -219,8 +219,9 @@ bool MakeTransparent(GpImage* indexed, const std::vector<uint8_t>& clear) {
         if (uses[chosen] > 0) {
             BYTE nearest = chosen == 0 ? 1 : 0;
             for (UINT i = 0; i < palette->Count; ++i)
-                if (i != chosen && Distance(palette->Entries[i], palette->Entries[chosen]) <
-                                       Distance(palette->Entries[nearest], palette->Entries[chosen]))
+                if (i != chosen &&
+                    ColourDistance(palette->Entries[i], palette->Entries[chosen]) <
+                        ColourDistance(palette->Entries[nearest], palette->Entries[chosen]))
                     nearest = static_cast<BYTE>(i);
             for (UINT y = 0; y < height; ++y)
                 for (UINT x = 0; x < width; ++x)
