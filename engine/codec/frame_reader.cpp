@@ -49,8 +49,12 @@ bool OpenGif(const uint8_t* data, size_t size, FrameReader& reader) {
     reader.data = data;
     const unsigned long long canvas = static_cast<unsigned long long>(width) * height;
     reader.pixels = canvas * reader.count;
-    // Refused by OpenFrames, as a canvas beyond kMaxPixels is whatever its frames.
-    if (canvas > kMaxPixels) reader.pixels = std::max(reader.pixels, kMaxFramePixels + 1);
+    // Refused by OpenFrames, as a canvas beyond kMaxPixels is whatever its frames, and so is a
+    // frame beyond it: the whole file fails rather than converting until that frame.
+    bool tooLarge = canvas > kMaxPixels;
+    for (const GifFrame& frame : frames)
+        tooLarge = tooLarge || static_cast<unsigned long long>(frame.width) * frame.height > kMaxPixels;
+    if (tooLarge) reader.pixels = std::max(reader.pixels, kMaxFramePixels + 1);
     if (reader.pixels > kMaxFramePixels) return true;
     reader.canvas.assign(static_cast<size_t>(reader.gif.width) * reader.gif.height, 0);
     return true;
@@ -69,7 +73,6 @@ bool ComposeGifFrame(FrameReader& reader, size_t index) {
     const UINT width = reader.gif.width;
     const UINT height = reader.gif.height;
     const GifFrame& frame = reader.gif.frames[index];
-    if (static_cast<unsigned long long>(frame.width) * frame.height > kMaxPixels) return false;
     if (index > 0) {
         const GifFrame& previous = reader.gif.frames[index - 1];
         if (previous.disposal == GifDisposal::Background)
