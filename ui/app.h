@@ -3,8 +3,6 @@
 
 #include "platform.h"
 
-// Starts GDI+; false (token unusable) when it cannot start.
-bool StartImaging(ULONG_PTR& token);
 // The trackbar and progress bar classes, and the main window class.
 void RegisterWindowClasses(HINSTANCE instance);
 // Creates and shows the main window and stores it in g_hMainWnd; null when it cannot.
