@@ -1,5 +1,6 @@
 #include "colours.h"
 
+#include "container_bytes.h"
 #include "metadata.h"
 
 #include <lcms2.h>
@@ -30,8 +31,7 @@ ProfilePtr OpenProfile(const std::string& icc, cmsColorSpaceSignature space) {
     constexpr size_t kHeaderBytes = 128;
     if (icc.size() < kHeaderBytes || icc.size() > kMaxIccBytes) return nullptr;
     const auto* header = reinterpret_cast<const uint8_t*>(icc.data());
-    size_t declared = static_cast<size_t>(header[0]) << 24 | static_cast<size_t>(header[1]) << 16 |
-                      static_cast<size_t>(header[2]) << 8 | header[3];
+    size_t declared = Load32(header, true);
     if (declared < kHeaderBytes || declared > icc.size()) return nullptr;
     ProfilePtr profile(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
     if (!profile || cmsGetColorSpace(profile.get()) != space) return nullptr;

@@ -1,5 +1,7 @@
 #include "gif_container.h"
 
+#include "container_bytes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,8 +15,6 @@ constexpr uint8_t kExtension = 0x21;
 constexpr uint8_t kPicture = 0x2C;
 constexpr uint8_t kGraphicControl = 0xF9;
 constexpr uint8_t kApplication = 0xFF;
-
-uint16_t Le16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
 
 void PutLe16(std::vector<uint8_t>& out, unsigned value) {
     out.push_back(static_cast<uint8_t>(value));
@@ -46,8 +46,8 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
     if (size < kHeaderBytes ||
         (std::memcmp(data, "GIF87a", 6) != 0 && std::memcmp(data, "GIF89a", 6) != 0))
         return layout;
-    layout.width = Le16(data + 6);
-    layout.height = Le16(data + 8);
+    layout.width = Load16(data + 6, false);
+    layout.height = Load16(data + 8, false);
     const size_t globalTable = kHeaderBytes;
     const size_t globalBytes = TableBytes(data[10]);
     size_t at = kHeaderBytes + globalBytes;
@@ -61,13 +61,13 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
                 next.disposal = method == 2   ? GifDisposal::Background
                                 : method == 3 ? GifDisposal::Previous
                                               : GifDisposal::Keep;
-                next.delayMs = GifShownDelayMs(Le16(block + 2));
+                next.delayMs = GifShownDelayMs(Load16(block + 2, false));
                 next.transparent = block[1] & 1 ? block[4] : -1;
             } else if (label == kApplication && at + 19 <= size && block[0] == 11 &&
                        (std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0 ||
                         std::memcmp(block + 1, "ANIMEXTS1.0", 11) == 0) &&
                        block[12] == 3 && block[13] == 1) {
-                const unsigned loops = Le16(block + 14);
+                const unsigned loops = Load16(block + 14, false);
                 layout.plays = loops == 0 ? 0 : static_cast<int>(loops) + 1;
             }
             at = SkipSubBlocks(data, size, at + 2);
@@ -75,10 +75,10 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
         } else if (data[at] == kPicture && at + 10 <= size) {
             const uint8_t* descriptor = data + at;
             GifFrame frame = next;
-            frame.left = Le16(descriptor + 1);
-            frame.top = Le16(descriptor + 3);
-            frame.width = Le16(descriptor + 5);
-            frame.height = Le16(descriptor + 7);
+            frame.left = Load16(descriptor + 1, false);
+            frame.top = Load16(descriptor + 3, false);
+            frame.width = Load16(descriptor + 5, false);
+            frame.height = Load16(descriptor + 7, false);
             frame.interlaced = (descriptor[9] & kInterlaced) != 0;
             const size_t localBytes = TableBytes(descriptor[9]);
             frame.table = localBytes ? at + 10 : globalTable;

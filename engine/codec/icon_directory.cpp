@@ -1,5 +1,7 @@
 #include "icon_directory.h"
 
+#include "container_bytes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,33 +11,27 @@ constexpr size_t kHeader = 6;  // reserved, type, count
 constexpr size_t kEntry = 16;  // width, height, colours, reserved, planes, depth, size, offset
 constexpr size_t kBitmapHeader = 40;
 
-uint32_t Le16(const uint8_t* at) { return static_cast<uint32_t>(at[0] | at[1] << 8); }
-uint32_t Le32(const uint8_t* at) { return Le16(at) | Le16(at + 2) << 16; }
-uint32_t Be32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1] << 16 | at[2] << 8 | at[3]);
-}
-
 // A picture's size and depth from its own header, which decoders go by, not the directory's
 // byte-sized figures.
 bool ReadPictureHeader(const uint8_t* at, size_t size, IconPicture& picture) {
     if (size >= 26 && std::memcmp(at, "\x89PNG\r\n\x1a\n", 8) == 0 &&
         std::memcmp(at + 12, "IHDR", 4) == 0) {
         picture.png = true;
-        picture.width = Be32(at + 16);
-        picture.height = Be32(at + 20);
+        picture.width = Load32(at + 16, true);
+        picture.height = Load32(at + 20, true);
         static const unsigned kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
         unsigned type = at[25];
         picture.bitsPerPixel = type < 7 ? at[24] * kChannels[type] : 0;
         return picture.bitsPerPixel != 0;
     }
     // The fields up to the depth; the rest of the header is the decoder's to judge.
-    if (size < 16 || Le32(at) < kBitmapHeader) return false;
-    auto width = static_cast<int32_t>(Le32(at + 4));
-    auto height = static_cast<int32_t>(Le32(at + 8));  // the picture and its mask below it
+    if (size < 16 || Load32(at, false) < kBitmapHeader) return false;
+    auto width = static_cast<int32_t>(Load32(at + 4, false));
+    auto height = static_cast<int32_t>(Load32(at + 8, false));  // the picture and its mask below it
     if (width <= 0 || height <= 1) return false;
     picture.width = static_cast<uint32_t>(width);
     picture.height = static_cast<uint32_t>(height) / 2;
-    picture.bitsPerPixel = Le16(at + 14);
+    picture.bitsPerPixel = Load16(at + 14, false);
     return picture.bitsPerPixel != 0;
 }
 
@@ -48,13 +44,13 @@ bool IsIcon(const uint8_t* data, size_t size) {
 std::vector<IconPicture> ReadIconPictures(const uint8_t* data, size_t size) {
     std::vector<IconPicture> pictures;
     if (!IsIcon(data, size)) return pictures;
-    size_t count = Le16(data + 4);
+    size_t count = Load16(data + 4, false);
     for (size_t i = 0; i < count && kHeader + (i + 1) * kEntry <= size; ++i) {
         const uint8_t* entry = data + kHeader + i * kEntry;
         IconPicture picture;
-        picture.offset = Le32(entry + 12);
+        picture.offset = Load32(entry + 12, false);
         if (picture.offset >= size) continue;
-        picture.size = std::min<size_t>(Le32(entry + 8), size - picture.offset);
+        picture.size = std::min<size_t>(Load32(entry + 8, false), size - picture.offset);
         if (ReadPictureHeader(data + picture.offset, picture.size, picture))
             pictures.push_back(picture);
     }

@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include "container_bytes.h"
 #include "gif_palette.h"
 
 #include <algorithm>
@@ -257,8 +258,8 @@ bool TurnUpright(GpImage* image, int orientation) {
 }
 
 bool IsMetafile(const uint8_t* data, size_t size) {
-    auto u16 = [data](size_t at) { return static_cast<unsigned>(data[at] | data[at + 1] << 8); };
-    auto u32 = [&](size_t at) { return u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16; };
+    auto u16 = [data](size_t at) { return Load16(data + at, false); };
+    auto u32 = [data](size_t at) { return Load32(data + at, false); };
     if (size >= 44 && u32(0) == 1 && std::memcmp(data + 40, " EMF", 4) == 0) return true;
     if (size >= 4 && u32(0) == 0x9AC6CDD7) return true;  // placeable WMF
     // A plain WMF: in memory (1) or on disk (2), a header of 9 words, version 1 or 3.

@@ -1,5 +1,6 @@
 #include "picture_size.h"
 
+#include "container_bytes.h"
 #include "icon_directory.h"
 
 #include <algorithm>
@@ -13,10 +14,10 @@ struct Bytes {
     size_t size;
 
     bool Fits(size_t at, size_t length) const { return at <= size && length <= size - at; }
-    uint16_t Le16(size_t at) const { return static_cast<uint16_t>(data[at] | data[at + 1] << 8); }
-    uint16_t Be16(size_t at) const { return static_cast<uint16_t>(data[at] << 8 | data[at + 1]); }
-    uint32_t Le32(size_t at) const { return static_cast<uint32_t>(Le16(at)) | static_cast<uint32_t>(Le16(at + 2)) << 16; }
-    uint32_t Be32(size_t at) const { return static_cast<uint32_t>(Be16(at)) << 16 | Be16(at + 2); }
+    uint16_t Le16(size_t at) const { return Load16(data + at, false); }
+    uint16_t Be16(size_t at) const { return Load16(data + at, true); }
+    uint32_t Le32(size_t at) const { return Load32(data + at, false); }
+    uint32_t Be32(size_t at) const { return Load32(data + at, true); }
     bool Starts(size_t at, const char* text, size_t length) const {
         return Fits(at, length) && std::memcmp(data + at, text, length) == 0;
     }
@@ -122,8 +123,8 @@ DeclaredSize Jpeg(const Bytes& b, Size& s) {
 // the following one lies (0 for none).
 DeclaredSize Tiff(const Bytes& b, Size& s, size_t directory = 0, size_t* next = nullptr) {
     bool big = b.data[0] == 'M';
-    auto u16 = [&](size_t at) { return big ? b.Be16(at) : b.Le16(at); };
-    auto u32 = [&](size_t at) { return big ? b.Be32(at) : b.Le32(at); };
+    auto u16 = [&](size_t at) { return Load16(b.data + at, big); };
+    auto u32 = [&](size_t at) { return Load32(b.data + at, big); };
     if (directory == 0) directory = u32(4);
     if (!b.Fits(directory, 2)) return DeclaredSize::Damaged;
     size_t entries = u16(directory);
