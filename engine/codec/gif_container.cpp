@@ -21,17 +21,6 @@ void PutLe16(std::vector<uint8_t>& out, unsigned value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-size_t TableBytes(uint8_t flags) {
-    return flags & kHasTable ? size_t{3} << ((flags & kTableBits) + 1) : 0;
-}
-
-// Offset just past the sub-blocks starting at `at` (past the empty one); 0 when they run
-// beyond the file.
-size_t SkipSubBlocks(const uint8_t* data, size_t size, size_t at) {
-    while (at < size && data[at] != 0) at += 1 + size_t{data[at]};
-    return at < size ? at + 1 : 0;
-}
-
 // The table-size bits for a table of bytes (3 x a power of two, 2 to 256 entries).
 uint8_t TableSizeBits(size_t bytes) {
     uint8_t bits = 0;
@@ -41,6 +30,15 @@ uint8_t TableSizeBits(size_t bytes) {
 
 }  // namespace
 
+size_t GifTableBytes(uint8_t flags) {
+    return flags & kHasTable ? size_t{3} << ((flags & kTableBits) + 1) : 0;
+}
+
+size_t SkipGifSubBlocks(const uint8_t* data, size_t size, size_t at) {
+    while (at < size && data[at] != 0) at += 1 + size_t{data[at]};
+    return at < size ? at + 1 : 0;
+}
+
 GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
     GifLayout layout;
     if (size < kHeaderBytes ||
@@ -49,7 +47,7 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
     layout.width = Load16(data + 6, false);
     layout.height = Load16(data + 8, false);
     const size_t globalTable = kHeaderBytes;
-    const size_t globalBytes = TableBytes(data[10]);
+    const size_t globalBytes = GifTableBytes(data[10]);
     size_t at = kHeaderBytes + globalBytes;
     GifFrame next;
     while (at < size && data[at] != kGifTrailer) {
@@ -70,7 +68,7 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
                 const unsigned loops = Load16(block + 14, false);
                 layout.plays = loops == 0 ? 0 : static_cast<int>(loops) + 1;
             }
-            at = SkipSubBlocks(data, size, at + 2);
+            at = SkipGifSubBlocks(data, size, at + 2);
             if (at == 0) break;
         } else if (data[at] == kPicture && at + 10 <= size) {
             const uint8_t* descriptor = data + at;
@@ -80,12 +78,12 @@ GifLayout ReadGifLayout(const uint8_t* data, size_t size) {
             frame.width = Load16(descriptor + 5, false);
             frame.height = Load16(descriptor + 7, false);
             frame.interlaced = (descriptor[9] & kInterlaced) != 0;
-            const size_t localBytes = TableBytes(descriptor[9]);
+            const size_t localBytes = GifTableBytes(descriptor[9]);
             frame.table = localBytes ? at + 10 : globalTable;
             frame.tableBytes = localBytes ? localBytes : globalBytes;
             frame.data = at + 10 + localBytes;
             if (frame.data + 1 >= size) break;
-            frame.dataEnd = SkipSubBlocks(data, size, frame.data + 1);
+            frame.dataEnd = SkipGifSubBlocks(data, size, frame.data + 1);
             if (frame.dataEnd == 0) break;
             if (frame.width > 0 && frame.height > 0) layout.frames.push_back(frame);
             at = frame.dataEnd;

@@ -53,3 +53,10 @@ bool AppendGifFrame(std::vector<uint8_t>& out, const uint8_t* single, size_t siz
                     GifDisposal disposal);
 
 constexpr uint8_t kGifTrailer = 0x3B;
+
+// The bytes of the colour table that a screen's or a picture's flags announce; 0 for none.
+size_t GifTableBytes(uint8_t flags);
+
+// Offset just past the sub-blocks starting at `at` (past the empty one); 0 when they run
+// beyond the file.
+size_t SkipGifSubBlocks(const uint8_t* data, size_t size, size_t at);

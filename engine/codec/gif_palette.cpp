@@ -1,5 +1,7 @@
 #include "gif_palette.h"
 
+#include "gif_container.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -17,9 +19,8 @@ size_t FirstPicture(const uint8_t* gif, size_t size) {
     while (at < size) {
         if (gif[at] == 0x2C) return at + 10 <= size ? at : 0;
         if (gif[at] != 0x21 || at + 2 > size) return 0;
-        at += 2;  // introducer and label, then sub-blocks up to an empty one
-        while (at < size && gif[at] != 0) at += 1 + gif[at];
-        ++at;
+        at = SkipGifSubBlocks(gif, size, at + 2);  // past introducer and label
+        if (at == 0) return 0;
     }
     return 0;
 }

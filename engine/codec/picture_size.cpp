@@ -1,6 +1,7 @@
 #include "picture_size.h"
 
 #include "container_bytes.h"
+#include "gif_container.h"
 #include "icon_directory.h"
 
 #include <algorithm>
@@ -35,23 +36,17 @@ DeclaredSize Png(const Bytes& b, size_t at, Size& s) {
     return DeclaredSize::Found;
 }
 
-// Skips a chain of sub-blocks up to its empty one; false when the file ends first.
-bool SkipSubBlocks(const Bytes& b, size_t& at) {
-    while (b.Fits(at, 1) && b.data[at] != 0) at += 1 + size_t{b.data[at]};
-    return b.Fits(at++, 1);
-}
-
 // The decoder decodes every picture, so each one's extent counts, not only the first's.
 DeclaredSize Gif(const Bytes& b, Size& s) {
     if (!b.Fits(0, 13)) return DeclaredSize::Damaged;
     s = {b.Le16(6), b.Le16(8)};
     size_t at = 13;
-    if (b.data[10] & 0x80) at += size_t{3} << ((b.data[10] & 7) + 1);
+    at += GifTableBytes(b.data[10]);
     bool picture = false;
     while (b.Fits(at, 1) && b.data[at] != 0x3B) {
         if (b.data[at] == 0x21) {  // an extension: introducer, label, sub-blocks
-            at += 2;
-            if (!SkipSubBlocks(b, at)) break;
+            at = SkipGifSubBlocks(b.data, b.size, at + 2);
+            if (at == 0) break;
             continue;
         }
         if (b.data[at] != 0x2C || !b.Fits(at, 10)) break;
@@ -61,9 +56,10 @@ DeclaredSize Gif(const Bytes& b, Size& s) {
         picture = true;
         uint8_t flags = b.data[at + 9];
         at += 10;
-        if (flags & 0x80) at += size_t{3} << ((flags & 7) + 1);
-        ++at;  // the LZW code size, then the picture's data
-        if (!SkipSubBlocks(b, at)) break;
+        at += GifTableBytes(flags);
+        // The LZW code size, then the picture's data.
+        at = SkipGifSubBlocks(b.data, b.size, at + 1);
+        if (at == 0) break;
     }
     // Decoders show what a cut or damaged file holds before its fault.
     return picture ? DeclaredSize::Found : DeclaredSize::Damaged;
