@@ -140,12 +140,11 @@ ImagePtr LoadImageFile(const InputFile& input) {
     // Told by their bytes before GDI+ sees them: on Windows it makes bitmaps of metafiles
     // itself, transparent and at its own resolution; Wine's makes none.
     if (IsMetafile(input.data(), input.size())) return LoadMetafile(stream.get());
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromStream(stream.get(), &bitmap) == Ok) return ImagePtr(bitmap);
+    if (ImagePtr bitmap = LoadFromStream(stream.get())) return bitmap;
     // GDI+ has no WebP decoder.
     if (!IsWebP(input.data(), input.size())) return nullptr;
-    bitmap = nullptr;
-    return LoadWebPBitmap(input.data(), input.size(), &bitmap) == Ok ? ImagePtr(bitmap) : nullptr;
+    GpBitmap* webp = nullptr;
+    return LoadWebPBitmap(input.data(), input.size(), &webp) == Ok ? ImagePtr(webp) : nullptr;
 }
 
 int GetEncoderClsid(const std::wstring& mimeType, CLSID& clsid) {
