@@ -3,31 +3,17 @@
 #include "codec.h"
 #include "files.h"
 #include "gif_palette.h"
+#include "picture.h"
 #include "picture_size.h"
 #include "streams.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace {
 
 bool SizeOf(GpImage* image, UINT& width, UINT& height) {
     return GdipGetImageWidth(image, &width) == Ok && GdipGetImageHeight(image, &height) == Ok;
-}
-
-// A 32bpp ARGB bitmap holding the pixels of rows, width x height of them one after another.
-ImagePtr BitmapOf(const uint32_t* rows, UINT width, UINT height) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
-                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
-        return nullptr;
-    ImagePtr result(bitmap);
-    BitmapBitsLock bits(bitmap, width, height, ImageLockModeWrite, PixelFormat32bppARGB);
-    if (!bits.locked()) return nullptr;
-    for (UINT y = 0; y < height; ++y)
-        std::memcpy(bits.row(y), rows + static_cast<size_t>(y) * width, size_t{width} * 4);
-    return result;
 }
 
 // GDI+ composes a GIF's later frames itself, but not alike everywhere: Wine's fills an area
@@ -168,7 +154,8 @@ ImagePtr ReadFrame(FrameReader& reader, bool last, unsigned& delayMs) {
     if (!reader.gif.frames.empty()) {
         if (!ComposeGifFrame(reader, index)) return nullptr;
         delayMs = reader.gif.frames[index].delayMs;
-        return BitmapOf(reader.canvas.data(), reader.gif.width, reader.gif.height);
+        return BitmapOfRows(reader.canvas.data(), reader.gif.width, reader.gif.height,
+                            PixelFormat32bppARGB);
     }
     if (reader.kind == FrameKind::Pages) {
         GUID pages = FrameDimensionPage;

@@ -88,21 +88,7 @@ ImagePtr PlayOnWhite(GpMetafile* metafile, UINT width, UINT height) {
 
     // Copied into pixels GDI+ owns: the canvas goes when this returns, and on Windows a
     // bitmap made over it, and every clone of that one, would go on reading it.
-    GpBitmap* copy = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
-                                  PixelFormat32bppRGB, nullptr, &copy) != Ok)
-        return nullptr;
-    ImagePtr result(copy);
-    const auto* rows = static_cast<const BYTE*>(bits);
-    const size_t rowBytes = static_cast<size_t>(width) * 4;
-    for (UINT top = 0; top < height; top += kBandRows) {
-        BitmapBitsLock band(copy, Band(top, width, height), ImageLockModeWrite,
-                            PixelFormat32bppRGB);
-        if (!band.locked()) return nullptr;
-        for (UINT y = 0; y < band.data().Height; ++y)
-            std::memcpy(band.row(y), rows + (top + y) * rowBytes, rowBytes);
-    }
-    return result;
+    return BitmapOfRows(bits, width, height, PixelFormat32bppRGB);
 }
 
 // How to turn a picture so that it stands as EXIF orientation 1..8 says: a clockwise
@@ -234,6 +220,23 @@ bool MakeTransparent(GpImage* indexed, const std::vector<uint8_t>& clear) {
         for (UINT x = 0; x < width; ++x)
             if (clear[static_cast<size_t>(y) * width + x]) pixels.row(y)[x] = chosen;
     return GdipSetImagePalette(indexed, palette) == Ok;
+}
+
+ImagePtr BitmapOfRows(const void* rows, UINT width, UINT height, PixelFormat format) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
+                                  nullptr, &bitmap) != Ok)
+        return nullptr;
+    ImagePtr result(bitmap);
+    const auto* from = static_cast<const BYTE*>(rows);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (UINT top = 0; top < height; top += kBandRows) {
+        BitmapBitsLock band(bitmap, Band(top, width, height), ImageLockModeWrite, format);
+        if (!band.locked()) return nullptr;
+        for (UINT y = 0; y < band.data().Height; ++y)
+            std::memcpy(band.row(y), from + (size_t{top} + y) * rowBytes, rowBytes);
+    }
+    return result;
 }
 
 bool HasAlpha(GpImage* image) {

@@ -35,6 +35,10 @@ std::vector<uint8_t> TransparentPixels(GpImage* image);
 // else the least used, whose pixels take the nearest other colour. False on failure.
 bool MakeTransparent(GpImage* indexed, const std::vector<uint8_t>& clear);
 
+// A width x height bitmap of GDI+'s own in format, a 32-bpp one, holding a copy of rows (4
+// bytes a pixel, one row after another, top down), which need not outlive it; null on failure.
+ImagePtr BitmapOfRows(const void* rows, UINT width, UINT height, PixelFormat format);
+
 // True when the picture may hold transparent or semi-transparent pixels.
 bool HasAlpha(GpImage* image);
 

@@ -233,17 +233,7 @@ ImagePtr NextWebPFrame(WebPAnimationInput& input, unsigned& delayMs) {
         return nullptr;
     delayMs = static_cast<unsigned>(std::max(0, shownUntil - input.shownUntilMs));
     input.shownUntilMs = shownUntil;
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(input.width), static_cast<INT>(input.height), 0,
-                                  PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
-        return nullptr;
-    ImagePtr frame(bitmap);
-    BitmapBitsLock bits(bitmap, input.width, input.height, ImageLockModeWrite, PixelFormat32bppARGB);
-    if (!bits.locked()) return nullptr;
-    const int rowBytes = static_cast<int>(input.width) * 4;
-    CopyRows(canvas, rowBytes, bits.row(0), bits.data().Stride, rowBytes,
-             static_cast<int>(input.height));
-    return frame;
+    return BitmapOfRows(canvas, input.width, input.height, PixelFormat32bppARGB);
 }
 
 bool StartWebPAnimation(UINT width, UINT height, int plays, int quality,
