@@ -133,8 +133,9 @@ std::pair<uint16_t, uint16_t> ThumbnailTags(const TiffDirectory& ifd1) {
 
 // The blocks IFD1's offsets point to; false when they cannot all be read.
 bool ReadThumbnail(Reader& reader, const TiffDirectory& ifd1, std::vector<std::string>& blocks) {
-    const TiffEntry* offsets = FindTiffEntry(ifd1, ThumbnailTags(ifd1).first);
-    const TiffEntry* lengths = FindTiffEntry(ifd1, ThumbnailTags(ifd1).second);
+    const std::pair<uint16_t, uint16_t> tags = ThumbnailTags(ifd1);
+    const TiffEntry* offsets = FindTiffEntry(ifd1, tags.first);
+    const TiffEntry* lengths = FindTiffEntry(ifd1, tags.second);
     if (!offsets && !lengths) return true;
     if (!offsets || !lengths || offsets->count != lengths->count ||
         offsets->count > kMaxThumbnailBlocks)
