@@ -69,7 +69,8 @@ bool ComposeGifFrame(FrameReader& reader, size_t index) {
     if (frame.disposal == GifDisposal::Previous) reader.kept = reader.canvas;
 
     std::vector<uint8_t> gif = SingleFrameGif(reader.data, frame);
-    if (LacksGifPalette(gif.data(), gif.size())) AddGreyPalette(gif);
+    // Its colour table is the frame's own or the file's; a frame with neither is read in grey.
+    if (frame.tableBytes == 0) AddGreyPalette(gif);
     StreamPtr stream = StreamOverBytes(gif.data(), gif.size());
     GpBitmap* decoded = nullptr;
     if (!stream || GdipCreateBitmapFromStream(stream.get(), &decoded) != Ok) return false;
