@@ -2,6 +2,7 @@
 
 #include "file_calls.h"
 #include "resources.h"
+#include "test_support.h"
 
 #include <cstring>
 #include <cwchar>
@@ -26,29 +27,6 @@ std::wstring FinalPath(HANDLE file) {
     return length > 0 && length < path.size() ? std::wstring(path.data(), length) : L"";
 }
 
-// The host's name of path under Wine; empty elsewhere, where Windows refuses by itself.
-std::string HostName(const std::wstring& path) {
-    using ToHost = char*(CDECL*)(LPCWSTR);
-    static const auto toHost = reinterpret_cast<ToHost>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = toHost && !path.empty() ? toHost(path.c_str()) : nullptr;
-    if (name == nullptr) return {};
-    std::string host = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return host;
-}
-
-std::string ReadWhole(const std::wstring& path) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (file.valid() && ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    return bytes;
-}
-
 // Whether some process has a view of the file at path (an empty file has none). Each line of
 // a process's maps ends with the host name of what it maps.
 bool MappedAnywhere(const std::wstring& path) {
@@ -56,7 +34,8 @@ bool MappedAnywhere(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0))
         return false;
-    const std::string host = HostName(path);
+    // Empty on Windows, which refuses by itself.
+    const std::string host = HostPath(path);
     if (host.empty()) return false;
     const std::string line = " " + host + "\n";
     WIN32_FIND_DATAW process;
@@ -65,7 +44,7 @@ bool MappedAnywhere(const std::wstring& path) {
     do {
         if (process.cFileName[0] < L'1' || process.cFileName[0] > L'9') continue;
         const std::string maps =
-            ReadWhole(std::wstring(L"Z:\\proc\\") + process.cFileName + L"\\maps");
+            ReadBytes(std::wstring(L"Z:\\proc\\") + process.cFileName + L"\\maps");
         if (maps.find(line) != std::string::npos) return true;
     } while (FindNextFileW(processes.get(), &process));
     return false;
