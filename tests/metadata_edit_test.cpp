@@ -132,6 +132,10 @@ TEST(ExifForOutput, EditsOnlyInPlace) {
         sample.bytes.replace(noteAt, 38, CanonLikeNote(o, static_cast<uint32_t>(noteAt)));
         return sample;
     };
+    auto notePatches = [](const Order& o) {
+        return std::vector<Patch>{{"ifd0", 274, 8, o.U16(1)}, {"ifd0", 256, 8, o.U16(1200) + o.U16(0)},
+                                  {"exif", 40962, 8, o.U16(1200) + o.U16(0)}};
+    };
     const Row rows[] = {
         {"turned, II", false, camera, 300, 400, true,
          [&](const Order& o) { return sizes(o, 300, 400); }, true},
@@ -165,18 +169,8 @@ TEST(ExifForOutput, EditsOnlyInPlace) {
         {"no orientation or sizes: nothing added", true,
          [](const Order& o) { return BuildSample(true, {{"ifd0", {{305, 2, 4, std::string("abc\0", 4)}, {282, 5, 1, o.Rational(1, 1)}}}}); },
          8, 9, true, [](const Order&) { return std::vector<Patch>{}; }, false},
-        {"a maker note with offsets from the EXIF's start, II", false, withNote, 1200, 1600, true,
-         [](const Order& o) {
-             return std::vector<Patch>{{"ifd0", 274, 8, o.U16(1)}, {"ifd0", 256, 8, o.U16(1200) + o.U16(0)},
-                                       {"exif", 40962, 8, o.U16(1200) + o.U16(0)}};
-         },
-         false},
-        {"a maker note with offsets from the EXIF's start, MM", true, withNote, 1200, 1600, true,
-         [](const Order& o) {
-             return std::vector<Patch>{{"ifd0", 274, 8, o.U16(1)}, {"ifd0", 256, 8, o.U16(1200) + o.U16(0)},
-                                       {"exif", 40962, 8, o.U16(1200) + o.U16(0)}};
-         },
-         false},
+        {"a maker note with offsets from the EXIF's start, II", false, withNote, 1200, 1600, true, notePatches, false},
+        {"a maker note with offsets from the EXIF's start, MM", true, withNote, 1200, 1600, true, notePatches, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
