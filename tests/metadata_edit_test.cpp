@@ -326,6 +326,11 @@ const std::string kAttributePointer =
 const std::string kTitle = "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
                            "<dc:title>hello</dc:title></rdf:Description>";
 const std::string kDepth = "<rdf:Description rdf:about='' GDepth:Data='AAAA'/>";
+// The pointers once removed.
+const std::string kElementRemoved =
+    "<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'></rdf:Description>";
+const std::string kAttributeRemoved =
+    "<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmp:Rating='5'/>";
 
 TEST(ExtendedXmp, ThePointerIsReadSetOrRemovedInEitherForm) {
     struct Row {
@@ -335,22 +340,18 @@ TEST(ExtendedXmp, ThePointerIsReadSetOrRemovedInEitherForm) {
         std::string set;        // with the pointer set to "NEW"
         std::string removed;    // without the pointer
     };
-    const std::string removedAttribute =
-        "<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmp:Rating='5'/>";
+    const std::string inValue = Packet("<x dc:title='xmpNote:HasExtendedXMP=\"" + kGuid + "\"'/>");
     const Row rows[] = {
         {"element", Packet(kElementPointer + kTitle), kGuid,
          Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'>"
                 "<xmpNote:HasExtendedXMP>NEW</xmpNote:HasExtendedXMP></rdf:Description>" + kTitle),
-         Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'>"
-                "</rdf:Description>" + kTitle)},
+         Packet(kElementRemoved + kTitle)},
         {"attribute", Packet(kAttributePointer), kGuid,
          Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'\n"
                 " xmpNote:HasExtendedXMP=\"NEW\" xmp:Rating='5'/>"),
-         Packet(removedAttribute)},
+         Packet(kAttributeRemoved)},
         {"none", Packet(kTitle), "", Packet(kTitle), Packet(kTitle)},
-        {"only in a value", Packet("<x dc:title='xmpNote:HasExtendedXMP=\"" + kGuid + "\"'/>"), "",
-         Packet("<x dc:title='xmpNote:HasExtendedXMP=\"" + kGuid + "\"'/>"),
-         Packet("<x dc:title='xmpNote:HasExtendedXMP=\"" + kGuid + "\"'/>")},
+        {"only in a value", inValue, "", inValue, inValue},
         {"with spaces", "<xmpNote:HasExtendedXMP>\n " + kGuid + " </xmpNote:HasExtendedXMP>", kGuid,
          "<xmpNote:HasExtendedXMP>NEW</xmpNote:HasExtendedXMP>", ""},
     };
@@ -374,16 +375,14 @@ TEST(ExtendedXmp, JoinsTheMainPacketAsOne) {
         kDepth + "</rdf:RDF></x:xmpmeta>";
     const Row rows[] = {
         {"exiftool's", Packet(kElementPointer + kTitle), Packet(kDepth),
-         Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'>"
-                "</rdf:Description>" + kTitle + kDepth)},
+         Packet(kElementRemoved + kTitle + kDepth)},
         {"namespaces declared above the descriptions", Packet(kAttributePointer), extensionMeta,
-         Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmp:Rating='5'/>" + kDepth,
+         Packet(kAttributeRemoved + kDepth,
                 " xmlns:GDepth='http://ns.google.com/photos/1.0/depthmap/' xmlns:dc='http://purl.org/dc/elements/1.1/'")},
         {"a namespace main declares already", Packet(kTitle, " xmlns:dc='http://purl.org/dc/elements/1.1/'"),
          extensionMeta,
          Packet(kTitle + kDepth, " xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:GDepth='http://ns.google.com/photos/1.0/depthmap/'")},
-        {"an extension without rdf:RDF", Packet(kElementPointer), "<x:xmpmeta/>",
-         Packet("<rdf:Description rdf:about='' xmlns:xmpNote='http://ns.adobe.com/xmp/note/'></rdf:Description>")},
+        {"an extension without rdf:RDF", Packet(kElementPointer), "<x:xmpmeta/>", Packet(kElementRemoved)},
         {"a main packet without rdf:RDF", "<x:xmpmeta/>", Packet(kDepth), "<x:xmpmeta/>"},
     };
     for (const Row& row : rows) {
