@@ -27,6 +27,18 @@ std::wstring FinalPath(HANDLE file) {
     return length > 0 && length < path.size() ? std::wstring(path.data(), length) : L"";
 }
 
+// ReadFile stops at what it cannot read; a stream would throw where a process ends meanwhile.
+std::string ReadWhole(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (file.valid() && ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    return bytes;
+}
+
 // Whether some process has a view of the file at path (an empty file has none). Each line of
 // a process's maps ends with the host name of what it maps.
 bool MappedAnywhere(const std::wstring& path) {
@@ -44,7 +56,7 @@ bool MappedAnywhere(const std::wstring& path) {
     do {
         if (process.cFileName[0] < L'1' || process.cFileName[0] > L'9') continue;
         const std::string maps =
-            ReadBytes(std::wstring(L"Z:\\proc\\") + process.cFileName + L"\\maps");
+            ReadWhole(std::wstring(L"Z:\\proc\\") + process.cFileName + L"\\maps");
         if (maps.find(line) != std::string::npos) return true;
     } while (FindNextFileW(processes.get(), &process));
     return false;
