@@ -11,7 +11,6 @@ build=$1 corpus=$2
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source-path=SCRIPTDIR
 source "$here/photo_tools.sh"
-im_identify=$(command -v identify-im6.q16 || echo /usr/bin/identify)
 
 # What may differ between an input and its output, per format, in what exiftool reads of
 # EXIF, XMP and maker notes ("group tag" patterns, extended regular expressions):
@@ -143,18 +142,13 @@ for input in "$photos"/*.jpg; do
             fi
         fi
         verdict=$note_cell
-        if [ ${#problems[@]} -gt 0 ]; then
-            [ "$note_cell" = FAIL ] || verdict="$note_cell!"
-            failures=$((failures + 1))
-            details+=("$relative ($format): $(printf '%s; ' "${problems[@]}")")
-        fi
+        row_failed "$relative ($format)" && [ "$note_cell" != FAIL ] && verdict="$note_cell!"
         cells+=("$(printf '%-5s' "$verdict")")
     done <<<"$expectations"
     results+=("$(printf '%-66s %4s %s' "$name" "$(grep -c . <<<"$in_notes")" "${cells[*]}")")
 done
 
-echo "== failures"
-for line in "${details[@]}"; do echo "FAIL $line"; done
+print_failures
 echo "== results (note: maker-note lines exiftool reads in the input; per format: same = maker note"
 echo "   read as the input's, out = left out whole, - = none in the input, none = no output as the"
 echo "   picture did not decode; FAIL = the maker note reads otherwise, ! = something else failed)"

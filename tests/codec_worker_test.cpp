@@ -1,6 +1,5 @@
 #include "codec.h"
 #include "codec_worker.h"
-#include "file_calls.h"
 #include "worker_protocol.h"
 
 #include "hostile_files.h"
@@ -187,18 +186,6 @@ TEST_F(CodecWorkerTest, EndingTheWorkerEndsItsProcess) {
     EndCodecWorker();
     EXPECT_TRUE(ChildProcesses().empty());
     EXPECT_TRUE(Convert(dir / L"small.png", dir / L"again.png")) << "started again when needed";
-}
-
-// Saves bytes over path in place, as most editors do: the open truncates it, then all is
-// written. ERROR_SUCCESS, or why it was refused.
-DWORD SaveInPlace(const std::wstring& path, const std::string& bytes) {
-    FileHandle file(g_fileCalls.createFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return GetLastError();
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        return GetLastError();
-    return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 // An editor or a sync client saves the original again and again while the worker converts it.

@@ -11,7 +11,6 @@ build=$1
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source-path=SCRIPTDIR
 source "$here/photo_tools.sh"
-im_identify=$(command -v identify-im6.q16 || echo /usr/bin/identify)
 command -v webpmux >/dev/null || { echo "FAIL: webpmux is missing (./dev.sh installs webp)" >&2; exit 1; }
 
 # What must hold, per input and output format:
@@ -161,18 +160,13 @@ while read -r input format_list frames delays plays alpha on; do
             error_cell=$worst
         fi
         verdict=ok
-        if [ ${#problems[@]} -gt 0 ]; then
-            verdict=FAIL
-            failures=$((failures + 1))
-            details+=("$input ($format): $(printf '%s; ' "${problems[@]}")")
-        fi
+        row_failed "$input ($format)" && verdict=FAIL
         results+=("$(printf '%-10s %-5s %-6s %-16s %-5s %-6s %s' "$input" "$format" "$frames_cell" \
             "$delays_cell" "$plays_cell" "$error_cell" "$verdict")")
     done
 done <<<"$expectations"
 
-echo "== failures"
-for line in "${details[@]}"; do echo "FAIL $line"; done
+print_failures
 echo "== results (error: the largest mean absolute error of a composed frame against the input's, in %)"
 printf '%-10s %-5s %-6s %-16s %-5s %-6s %s\n' input to frames delays plays error result
 printf '%s\n' "${results[@]}"

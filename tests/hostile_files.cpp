@@ -106,17 +106,25 @@ std::string PngBomb() {
     return png;
 }
 
-std::string GifBomb() {
+// A GIF's screen of side x side with a global table of 2 colours.
+std::string GifScreen(unsigned side) {
     std::string gif = "GIF89a";
-    Put16(gif, 0xFFFF);
-    Put16(gif, 0xFFFF);
-    gif += std::string("\x80\x00\x00", 3);                  // a global table of 2 colours
-    gif += std::string("\x00\x00\x00\xFF\xFF\xFF", 6);
-    gif += ',';
-    Put32(gif, 0);                                          // at 0,0
-    Put16(gif, 0xFFFF);
-    Put16(gif, 0xFFFF);
-    gif += '\0';
+    Put16(gif, side);
+    Put16(gif, side);
+    return gif + std::string("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9);
+}
+
+// A picture's descriptor at 0,0 of side x side.
+std::string GifDescriptor(unsigned side) {
+    std::string descriptor = ",";
+    Put32(descriptor, 0);
+    Put16(descriptor, side);
+    Put16(descriptor, side);
+    return descriptor + '\0';
+}
+
+std::string GifBomb() {
+    std::string gif = GifScreen(0xFFFF) + GifDescriptor(0xFFFF);
     // LZW with 2-bit pixels: code 0 (pixel 0) again and again, in sub-blocks of 255 bytes.
     gif += '\x02';
     for (int block = 0; block < 16; ++block) gif += '\xFF' + std::string(255, '\0');
@@ -127,19 +135,9 @@ std::string GifBomb() {
 // A canvas of the largest picture and frames of a pixel each, more than ten of them: every
 // frame is composed on the whole canvas, so together they are more than a file may decode.
 std::string GifFramesBomb() {
-    std::string gif = "GIF89a";
-    Put16(gif, 10000);
-    Put16(gif, 10000);
-    gif += std::string("\x80\x00\x00", 3);
-    gif += std::string("\x00\x00\x00\xFF\xFF\xFF", 6);
-    for (int frame = 0; frame < 11; ++frame) {
-        gif += ',';
-        Put32(gif, 0);
-        Put16(gif, 1);
-        Put16(gif, 1);
-        gif += '\0';
-        gif += std::string("\x02\x02\x44\x01\x00", 5);  // clear, pixel 0, end
-    }
+    std::string gif = GifScreen(10000);
+    for (int frame = 0; frame < 11; ++frame)
+        gif += GifDescriptor(1) + std::string("\x02\x02\x44\x01\x00", 5);  // clear, pixel 0, end
     return gif + ";";
 }
 

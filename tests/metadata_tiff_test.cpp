@@ -327,9 +327,6 @@ std::vector<uint16_t> Tags(const TiffDirectory& directory);
 TEST(SerializeTiff, WritesAThumbnailItReadsBack) {
     Order o{false};
     const std::string a = "JPEG-A", b = "JPEG-BB";
-    auto entry = [](uint16_t tag, uint16_t type, uint32_t count, const std::string& value) {
-        return TiffEntry{tag, type, count, value};
-    };
     struct Row {
         const char* name;
         std::vector<TiffEntry> ifd1;
@@ -338,19 +335,19 @@ TEST(SerializeTiff, WritesAThumbnailItReadsBack) {
     };
     const Row rows[] = {
         {"a JPEG in two pieces",
-         {entry(513, 4, 2, o.U32(900) + o.U32(906)), entry(514, 4, 2, o.U32(6) + o.U32(7))}, {a, b}, {513, 514}},
+         {{513, 4, 2, o.U32(900) + o.U32(906)}, {514, 4, 2, o.U32(6) + o.U32(7)}}, {a, b}, {513, 514}},
         {"strips beside a JPEG offset without its length",
-         {entry(273, 3, 2, o.Shorts({900, 906})), entry(279, 3, 2, o.Shorts({6, 7})), entry(513, 4, 1, o.U32(900))},
+         {{273, 3, 2, o.Shorts({900, 906})}, {279, 3, 2, o.Shorts({6, 7})}, {513, 4, 1, o.U32(900)}},
          {a, b}, {273, 279}},
         {"a JPEG beside strips",
-         {entry(273, 4, 1, o.U32(906)), entry(279, 4, 1, o.U32(7)), entry(513, 4, 1, o.U32(900)),
-          entry(514, 4, 1, o.U32(6))},
+         {{273, 4, 1, o.U32(906)}, {279, 4, 1, o.U32(7)}, {513, 4, 1, o.U32(900)},
+          {514, 4, 1, o.U32(6)}},
          {a}, {513, 514}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TiffStructure tiff;
-        tiff.ifd0.entries = {entry(305, 2, 4, Str("abc\0", 4))};
+        tiff.ifd0.entries = {{305, 2, 4, Str("abc\0", 4)}};
         tiff.ifd1.entries = row.ifd1;
         tiff.thumbnail = row.blocks;
         std::string written = SerializeTiff(tiff);
@@ -709,21 +706,15 @@ TEST(TiffMetadata, WritesNothingThatChangesHowThePixelsAreReadOrPointsElsewhere)
         {277, 3, 1, o.U16(3)}, {278, 3, 1, o.U16(2)}, {279, 4, 1, o.U32(12)}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::vector<SampleEntry> exifEntries = row.exif;
-        std::vector<SampleDirectory> rest;
+        std::vector<SampleDirectory> photo = {{"ifd0", row.ifd0}, {"exif", row.exif}};
+        photo[0].entries.push_back({271, 2, 2, Str("M\0", 2)});
+        photo[0].entries.push_back({34665, 4, 1, ""});
         if (row.interop) {
-            exifEntries.push_back({40965, 4, 1, ""});
-            rest.push_back({"interop", {}});
+            photo[1].entries.push_back({40965, 4, 1, ""});
+            photo.push_back({"interop", {}});
         }
-        std::vector<SampleEntry> ifd0 = row.ifd0;
-        ifd0.push_back({271, 2, 2, Str("M\0", 2)});
-        ifd0.push_back({34665, 4, 1, ""});
-        std::vector<SampleDirectory> photo = {{"ifd0", ifd0}, {"exif", exifEntries}};
-        photo.insert(photo.end(), rest.begin(), rest.end());
-        std::vector<SampleEntry> inputIfd0 = layout;
-        inputIfd0.insert(inputIfd0.end(), ifd0.begin(), ifd0.end());
         std::vector<SampleDirectory> input = photo;
-        input[0].entries = inputIfd0;
+        input[0].entries.insert(input[0].entries.begin(), layout.begin(), layout.end());
 
         std::vector<uint8_t> file = Vec(TiffFile(false).bytes);
         ASSERT_TRUE(WriteTiffMetadata(file, {"", BuildSample(false, photo).bytes, ""}));

@@ -175,18 +175,13 @@ while read -r input format_list icc exif xmp; do
             fi
         fi
         verdict=ok
-        if [ ${#problems[@]} -gt 0 ]; then
-            verdict=FAIL
-            failures=$((failures + 1))
-            details+=("$relative ($format): $(printf '%s; ' "${problems[@]}")")
-        fi
+        row_failed "$relative ($format)" && verdict=FAIL
         results+=("$(printf '%-25s %-5s %-8s %-9s %-9s %-5s %-5s %-5s %s' "$input" "$format" "$size_cell" \
             "$error_cell" "$blurred_cell" "$icc_cell" "$exif_cell" "$xmp_cell" "$verdict")")
     done
 done <<<"$expectations"
 
-echo "== failures"
-for line in "${details[@]}"; do echo "FAIL $line"; done
+print_failures
 echo "== results (error: mean absolute error against the reference in %/its limit; blurred: the same"
 echo "   of both blurred by 1.5 pixels, for GIF)"
 printf '%-25s %-5s %-8s %-9s %-9s %-5s %-5s %-5s %s\n' input to size error blurred icc exif xmp result

@@ -1,12 +1,13 @@
 # shellcheck shell=bash
-# Shared by make_photos.sh and photo_fidelity_test.sh (sourced): the independent readers,
+# Shared by make_photos.sh and the photo, frame and picture tests (sourced): the independent readers,
 # ImageMagick for pixels and exiftool for what a file says about them.
 
 # /usr/local/bin/convert may be a stand-in that passes calls on; the real ImageMagick is
 # called by its own name so that -profile surely transforms.
 im_convert=$(command -v convert-im6.q16 || echo /usr/bin/convert)
 im_compare=$(command -v compare-im6.q16 || echo /usr/bin/compare)
-for tool in "$im_convert" "$im_compare" exiftool; do
+im_identify=$(command -v identify-im6.q16 || echo /usr/bin/identify)
+for tool in "$im_convert" "$im_compare" "$im_identify" exiftool; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (./dev.sh installs it)" >&2; exit 1; }
 done
 
@@ -67,4 +68,17 @@ convert_through_window() { # <build> <folder> <format> <dest> <log>
     fi
     mv "$2/converted_images" "$4"
     echo "$3: $(grep -a '转换完成' "$5" || echo 'no end line in the log'), $(( $(date +%s) - started )) s"
+}
+
+# Counts a row (labelled $1) as failed and keeps why in details when problems holds anything;
+# false when it holds nothing.
+row_failed() {
+    # shellcheck disable=SC2154 # problems is the caller's
+    [ ${#problems[@]} -gt 0 ] || return 1
+    failures=$((failures + 1))
+    details+=("$1: $(printf '%s; ' "${problems[@]}")")
+}
+print_failures() {
+    echo "== failures"
+    for line in "${details[@]}"; do echo "FAIL $line"; done
 }

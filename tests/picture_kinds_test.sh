@@ -24,7 +24,6 @@ mkdir "$work/pictures"
     -quality 95 "$work/pictures/cmyk.jpg"
 to_srgb "$work/pictures/cmyk.jpg" "$work/cmyk_reference.png" "$cmyk_icc" >/dev/null
 
-windows_path() { printf 'Z:%s' "$(realpath "$1" | sed 's#/#\\#g')"; }
 # Pixel x,y of a file as "r,g,b,a", each 0..255.
 pixel() {
     local p="p{$2,$3}"
@@ -40,10 +39,7 @@ near() {
 
 failures=0 error=""
 for format in BMP GIF JPEG PNG TIFF WEBP; do
-    "$here/../scripts/wine-run" "$build/tools/vorandel_drive.exe" \
-        "$(windows_path "$build/ui/Vorandel.exe")" "$(windows_path "$work/pictures")" \
-        --format "$format" --quality 95 --timeout 120 >"$work/$format.log" 2>&1 || true
-    mv "$work/pictures/converted_images" "$work/$format" 2>/dev/null || mkdir "$work/$format"
+    convert_through_window "$build" "$work/pictures" "$format" "$work/$format" "$work/$format.log"
     corner=255,255,255,255
     case $format in PNG | TIFF | WEBP) corner=0,0,0,0 ;; esac
     for row in four:256 bitmaps:128 cmyk:480x360; do
@@ -70,7 +66,7 @@ for format in BMP GIF JPEG PNG TIFF WEBP; do
             near "$top" "$corner" || problems+=("corner $top, not $corner")
         fi
         verdict=ok
-        [ ${#problems[@]} -eq 0 ] || { verdict=FAIL; failures=$((failures + 1)); }
+        row_failed "$input to $format" && verdict=FAIL
         echo "$verdict $input to $format ${error:+($error %) }${problems[*]:-}"
         error=""
     done

@@ -153,16 +153,12 @@ TEST(ReadDeclaredSize, ReadsWhatEachFormatsHeadersDeclare) {
     }
 }
 
-// A picture the platform decodes must never be refused for a size misread: the headers give
-// the very size the decoder reports (or, for icons and GIFs, an upper bound of it). Which files
-// decode, and at what size, is what Wine 8's GDI+ reported (the manifest's gdiplus columns).
 // Directories one after another, each of width x height, the last one's link given.
 std::string TiffPages(const std::vector<std::pair<uint32_t, uint32_t>>& pages, uint32_t lastLink) {
     std::string tiff = Bytes("II*\0", 4) + Le32(8);
     for (size_t i = 0; i < pages.size(); ++i) {
         const uint32_t next = i + 1 < pages.size() ? static_cast<uint32_t>(tiff.size() + 30) : lastLink;
-        tiff += Le16(2) + Le16(256) + Le16(4) + Le32(1) + Le32(pages[i].first) + Le16(257) +
-                Le16(4) + Le32(1) + Le32(pages[i].second) + Le32(next);
+        tiff += Le16(2) + TiffEntry(256, 4, pages[i].first) + TiffEntry(257, 4, pages[i].second) + Le32(next);
     }
     return tiff;
 }
@@ -187,6 +183,9 @@ TEST(DeclaredPixelsOfPages, AddsUpEveryDirectory) {
     }
 }
 
+// A picture the platform decodes must never be refused for a size misread: the headers give
+// the very size the decoder reports (or, for icons and GIFs, an upper bound of it). Which files
+// decode, and at what size, is what Wine 8's GDI+ reported (the manifest's gdiplus columns).
 TEST(ReadDeclaredSize, AgreesWithTheDecoderOnEveryDecodableCorpusFile) {
     int compared = 0;
     for (const std::vector<std::string>& row : ManifestRows()) {

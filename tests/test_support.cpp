@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "codec.h"
+#include "file_calls.h"
 #include "files.h"
 #include "picture.h"
 #include "webp_codec.h"
@@ -123,6 +124,16 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 std::string ReadBytes(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+DWORD SaveInPlace(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(g_fileCalls.createFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return GetLastError();
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        return GetLastError();
+    return written == bytes.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 bool FileExists(const std::wstring& path) {

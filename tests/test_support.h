@@ -38,6 +38,9 @@ void RemoveTree(const std::wstring& path);
 void MakeDir(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
+// Saves bytes over path in place, as most editors do (the open truncates it, then all is
+// written), through the program's own file calls: ERROR_SUCCESS, or why it was refused.
+DWORD SaveInPlace(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);    // a file, not a folder
 bool FolderExists(const std::wstring& path);
 

@@ -2,6 +2,7 @@
 
 #include "file_calls.h"
 #include "resources.h"
+#include "test_support.h"
 
 #include <cstring>
 #include <cwchar>
@@ -26,18 +27,7 @@ std::wstring FinalPath(HANDLE file) {
     return length > 0 && length < path.size() ? std::wstring(path.data(), length) : L"";
 }
 
-// The host's name of path under Wine; empty elsewhere, where Windows refuses by itself.
-std::string HostName(const std::wstring& path) {
-    using ToHost = char*(CDECL*)(LPCWSTR);
-    static const auto toHost = reinterpret_cast<ToHost>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = toHost && !path.empty() ? toHost(path.c_str()) : nullptr;
-    if (name == nullptr) return {};
-    std::string host = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return host;
-}
-
+// ReadFile stops at what it cannot read; a stream would throw where a process ends meanwhile.
 std::string ReadWhole(const std::wstring& path) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -56,7 +46,8 @@ bool MappedAnywhere(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0))
         return false;
-    const std::string host = HostName(path);
+    // Empty on Windows, which refuses by itself.
+    const std::string host = HostPath(path);
     if (host.empty()) return false;
     const std::string line = " " + host + "\n";
     WIN32_FIND_DATAW process;
